@@ -1,0 +1,8 @@
+#pragma once
+
+// Prints "ERROR! <system text for code><contextText>.\n". The system text ends
+// in "\r\n", so the context text starts a line of its own.
+void reportError(const char* contextText, long code);
+
+constexpr const char* kConnectFailedContext = "Failed During Transaction";
+constexpr const char* kTransactionFailedContext = "Fail During Transaction";

@@ -1,0 +1,12 @@
+// The role record stored for a server in the local registry, where the
+// credentials for reaching it are kept.
+#pragma once
+
+#include "platform/win32.h"
+
+// 0 when the record was read into recordBuffer; otherwise the registry's code,
+// which callers take as "no record stored".
+LONG StoredRecordLookup(LPCSTR serverName, LONG recordType, void* recordBuffer, DWORD* size);
+
+// 1 when the product key name was written into the 260-byte nameBuffer.
+int lookupProductKeyName(LONG recordType, char* nameBuffer);

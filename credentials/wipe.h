@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+
+// Clears clear-text credentials; the writes go through a volatile pointer so
+// that the compiler cannot drop them as dead stores.
+inline void wipeSecret(void* buffer, size_t size) {
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(buffer);
+    for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+}
+
+// Wipes a buffer when it goes out of scope, on every path.
+template <size_t Size>
+struct SecretBuffer {
+    char text[Size] = {};
+    ~SecretBuffer() { wipeSecret(text, Size); }
+};

@@ -1,0 +1,91 @@
+// md PRIMARY DISTRIBUTED: write DISTRIBUTED's record naming PRIMARY, then add
+// DISTRIBUTED to PRIMARY's list; when that fails, delete the record again.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/report_error.h"
+#include "credentials/scramble.h"
+#include "credentials/wipe.h"
+#include "operations/common.h"
+#include "operations/operations.h"
+#include "store/record_store.h"
+#include "store/server_list.h"
+
+namespace {
+
+// Checks that primary names itself, shows its present servers and adds
+// distributed to its list.
+int linkToPrimary(const char* primary, const char* distributed) {
+    char primaryCopy[260];
+    copyName(primaryCopy, primary);
+    ServerRoleRecord record = {};
+    DWORD size = ROLE_RECORD_SIZE;
+    if (int code = readRecord(primaryCopy, ROLE_RECORD_TYPE, &record, &size)) {
+        std::printf("%s is not primary or distributed.\n", primary);
+        return code;
+    }
+    StoredName itsPrimary = storedPrimaryName(record);
+    if (!sameServerName(primary, itsPrimary.text)) {
+        std::printf("%s is attached to %s.\n", primary, itsPrimary.text);
+        return RESULT_REFUSED;
+    }
+    std::printf("%s is a primary.\n", primary);
+
+    HKEY rootKey = nullptr;
+    HKEY listKey = nullptr;
+    if (openListForReading(&rootKey, &listKey, primary) != 0) {
+        std::printf("             No attached servers\n");
+    } else {
+        printAttachedServers(listKey);
+        closeList(rootKey, listKey);
+    }
+
+    if (int code = changeListEntry(primaryCopy, distributed, 1)) {
+        reportError(kTransactionFailedContext, code);
+        return code;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int assignDistributed(const char* primary, const char* distributed) {
+    if (!fitsPrimaryName(primary)) return ERROR_INVALID_NAME;
+    char primaryCopy[260];
+    copyName(primaryCopy, primary);
+    ServerRoleRecord newRecord = {};
+    std::strcpy(newRecord.primaryName, primary);
+    newRecord.isDistributed = 1;
+
+    OpenConnections connections;
+    SecretBuffer<64> usedUserName;
+    SecretBuffer<64> usedPassword;
+    if (int code = connectTo(connections, distributed, usedUserName.text, usedPassword.text)) return code;
+    if (int code = connectTo(connections, primary)) return code;
+    scrambleText(newRecord.userName, usedUserName.text);
+    scrambleText(newRecord.password, usedPassword.text);
+
+    ServerRoleRecord existing = {};
+    DWORD size = ROLE_RECORD_SIZE;
+    if (readRecord(distributed, ROLE_RECORD_TYPE, &existing, &size) == 0) {
+        StoredName itsPrimary = storedPrimaryName(existing);
+        if (sameServerName(distributed, itsPrimary.text)) std::printf("%s is already a primary.\n", distributed);
+        else std::printf("%s is already attached to %s.\n", distributed, itsPrimary.text);
+        return RESULT_REFUSED;
+    }
+
+    size = ROLE_RECORD_SIZE;
+    if (int code = writeRecord(distributed, ROLE_RECORD_TYPE, &newRecord, &size)) {
+        reportError(kTransactionFailedContext, code);
+        return code;
+    }
+
+    if (int code = linkToPrimary(primaryCopy, distributed)) {
+        reportError(kTransactionFailedContext, code);
+        // Undo the write; if even that fails there is nothing better to do.
+        size = 0;
+        deleteRecord(distributed, ROLE_RECORD_TYPE, &size);
+        return code;
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+#include "operations/common.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/report_error.h"
+#include "credentials/remote_connection.h"
+#include "store/server_list.h"
+
+void OpenConnections::opened(const char* server) {
+    if (count_ >= 2) return;
+    std::snprintf(remoteNames_[count_], sizeof remoteNames_[count_], "\\\\%s\\ipc$", server);
+    ++count_;
+}
+
+void OpenConnections::cancelAll() {
+    for (int i = 0; i < count_; ++i) WNetCancelConnection2A(remoteNames_[i], 0, TRUE);
+    count_ = 0;
+}
+
+int connectTo(OpenConnections& connections, const char* server, char* userNameOut, char* passwordOut) {
+    int code = RemoteConnection(server, "ipc$", userNameOut, passwordOut);
+    if (code == 0) {
+        connections.opened(server);
+    } else if (code != RESULT_CANCELLED) {
+        reportError(kConnectFailedContext, code);
+    }
+    return code;
+}
+
+bool sameServerName(const char* left, const char* right) {
+    return _mbscmp(reinterpret_cast<const unsigned char*>(left), reinterpret_cast<const unsigned char*>(right)) == 0;
+}
+
+StoredName storedPrimaryName(const ServerRoleRecord& record) {
+    StoredName name = {};
+    std::memcpy(name.text, record.primaryName, sizeof record.primaryName);
+    return name;
+}
+
+bool fitsPrimaryName(const char* server) {
+    size_t length = std::strlen(server);
+    if (length < PRIMARY_NAME_SIZE) return true;
+    std::printf("%s can not be stored as a primary's name: a name can hold at most %d characters.\n", server,
+                PRIMARY_NAME_SIZE - 1);
+    return false;
+}
+
+ListWalk printAttachedServers(HKEY listKey) {
+    ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
+    bool lastStepFailed = false;
+    for (DWORD index = 0;; ++index) {
+        char entryName[260] = {};
+        LONG code = readListEntry(listKey, index, entryName);
+        if (code == ERROR_NO_MORE_ITEMS) break;
+        if (code != ERROR_SUCCESS && lastStepFailed) {
+            walk.endCode = code;
+            break;
+        }
+        lastStepFailed = code != ERROR_SUCCESS;
+        std::printf("      attached server: %s\n", entryName);
+        ++walk.linesPrinted;
+    }
+    return walk;
+}
+
+void copyName(char (&buffer)[260], const char* name) {
+    std::memset(buffer, 0, sizeof buffer);
+    std::strncpy(buffer, name, sizeof buffer - 1);
+}

@@ -1,0 +1,54 @@
+// What the operations share: their connections, the role rule and the walk
+// of a primary's list.
+#pragma once
+
+#include "platform/win32.h"
+#include "store/role_record.h"
+
+// The ipc$ connections one operation opened. Windows keeps a connection for
+// the whole logon session, so every one is cancelled, by force, in the order it
+// was opened, on every path out; destructors alone would run in reverse.
+class OpenConnections {
+public:
+    OpenConnections() = default;
+    OpenConnections(const OpenConnections&) = delete;
+    OpenConnections& operator=(const OpenConnections&) = delete;
+    ~OpenConnections() { cancelAll(); }
+
+    void opened(const char* server);
+    void cancelAll();
+
+private:
+    char remoteNames_[2][260] = {};
+    int count_ = 0;
+};
+
+// Opens the ipc$ connection to server and records it. On failure it reports
+// the code (not for a left prompt) and returns it.
+int connectTo(OpenConnections& connections, const char* server, char* userNameOut = nullptr,
+              char* passwordOut = nullptr);
+
+// Exact, case-sensitive comparison under the code page.
+bool sameServerName(const char* left, const char* right);
+
+// A record's primaryName as a string; a field of 24 characters is taken whole.
+struct StoredName {
+    char text[PRIMARY_NAME_SIZE + 1];
+};
+StoredName storedPrimaryName(const ServerRoleRecord& record);
+
+// False, after saying so, when the name does not fit a record's primaryName.
+bool fitsPrimaryName(const char* server);
+
+// Walks an open list from index 0, printing an attached-server line per entry.
+// A step that fails with another code than 259 is shown like an entry (its
+// name buffer empty); a second failing step in a row ends the walk, so that
+// a broken key cannot keep it going for ever.
+struct ListWalk {
+    long linesPrinted;
+    LONG endCode;  // ERROR_NO_MORE_ITEMS, or the code of the failure that ended it
+};
+ListWalk printAttachedServers(HKEY listKey);
+
+// Copies a name into a zero-filled 260-byte buffer.
+void copyName(char (&buffer)[260], const char* name);

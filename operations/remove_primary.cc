@@ -1,0 +1,56 @@
+// rp SERVER: delete a primary's record, unless it is attached elsewhere or
+// still lists distributed servers.
+#include <cstdio>
+
+#include "cli/report_error.h"
+#include "operations/common.h"
+#include "operations/operations.h"
+#include "store/record_store.h"
+#include "store/server_list.h"
+
+namespace {
+
+// RESULT_REFUSED after saying why, or 0 when the record may go.
+int checkRemovable(const char* server, const ServerRoleRecord& record) {
+    StoredName itsPrimary = storedPrimaryName(record);
+    if (!sameServerName(itsPrimary.text, server)) {
+        std::printf("%s is attached to %s.\n", server, itsPrimary.text);
+        return RESULT_REFUSED;
+    }
+    std::printf("%s is a primary.\n", server);
+    HKEY rootKey = nullptr;
+    HKEY listKey = nullptr;
+    if (openListForReading(&rootKey, &listKey, server) != 0) {
+        std::printf("             No Attached Distributed Servers\n");
+        return 0;
+    }
+    ListWalk walk = printAttachedServers(listKey);
+    closeList(rootKey, listKey);
+    if (walk.linesPrinted == 0) return 0;
+    std::printf("%s has distributed servers and can not be removed.\n", server);
+    return RESULT_REFUSED;
+}
+
+}  // namespace
+
+int removePrimary(const char* server) {
+    char serverCopy[260];
+    copyName(serverCopy, server);
+
+    OpenConnections connections;
+    if (int code = connectTo(connections, server)) return code;
+
+    ServerRoleRecord record = {};
+    DWORD size = ROLE_RECORD_SIZE;
+    // Without a readable record there is nothing to check: the delete decides.
+    if (readRecord(serverCopy, ROLE_RECORD_TYPE, &record, &size) == 0) {
+        if (int code = checkRemovable(server, record)) return code;
+    }
+
+    size = 0;
+    if (int code = deleteRecord(serverCopy, ROLE_RECORD_TYPE, &size)) {
+        reportError(kTransactionFailedContext, code);
+        return code;
+    }
+    return 0;
+}

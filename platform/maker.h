@@ -1,0 +1,20 @@
+// Entry points of the maker's three libraries, imported by ordinal on Windows.
+// Our stand-ins implement them (platform/standins).
+#pragma once
+
+#include "platform/win32.h"
+
+// Quenbase.dll, the record store.
+LONG QuenbaseOpen(LONG flags);                                          // ordinal 100
+LONG QuenbaseCommit(LONG first, LONG second);                           // ordinal 114
+LONG QuenbasePut(LPCSTR server, LONG type, const void* record, DWORD* size);  // ordinal 115
+LONG QuenbaseGet(LPCSTR server, LONG type, void* record, DWORD* size);  // ordinal 116
+
+// Zenthal.dll, the tools library: registry roots, written into buffer.
+LONG ZenthalListRoot(LPSTR buffer, DWORD size);     // ordinal 1261
+LONG ZenthalServersRoot(LPSTR buffer, DWORD size);  // ordinal 1262
+
+// Morvane.dll, the product-information library: fills a 28-byte record whose
+// bytes 4-23 hold the product key name. Success when the low 16 bits of the
+// result are not zero.
+LONG MorvaneProductInfo(LONG recordType, void* productInfo);  // ordinal 106

@@ -1,0 +1,92 @@
+#include "platform/simulated/codepage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/win32.h"
+
+namespace sim {
+
+int ansiCodePage() {
+    static const int codePage = [] {
+        const char* setting = std::getenv("VESKCFG_CODEPAGE");
+        return setting && std::strcmp(setting, "932") == 0 ? 932 : 1252;
+    }();
+    return codePage;
+}
+
+bool isLeadByte(unsigned char byte) {
+    return ansiCodePage() == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+
+unsigned char upperByte(unsigned char byte) {
+    if (byte >= 'a' && byte <= 'z') return byte - 0x20;
+    if (ansiCodePage() != 1252) return byte;
+    switch (byte) {
+        case 0x9A: return 0x8A;
+        case 0x9C: return 0x8C;
+        case 0x9E: return 0x8E;
+        case 0xFF: return 0x9F;
+        default: break;
+    }
+    if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) return byte - 0x20;
+    return byte;
+}
+
+unsigned char lowerByte(unsigned char byte) {
+    if (byte >= 'A' && byte <= 'Z') return byte + 0x20;
+    if (ansiCodePage() != 1252) return byte;
+    switch (byte) {
+        case 0x8A: return 0x9A;
+        case 0x8C: return 0x9C;
+        case 0x8E: return 0x9E;
+        case 0x9F: return 0xFF;
+        default: break;
+    }
+    if (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7) return byte + 0x20;
+    return byte;
+}
+
+template <unsigned char (*Map)(unsigned char)>
+static void mapInPlace(unsigned char* text) {
+    for (unsigned char* at = text; *at; ++at) {
+        if (isLeadByte(*at)) {
+            if (at[1] == 0) break;  // a lead byte without its trail ends the text
+            ++at;
+            continue;
+        }
+        *at = Map(*at);
+    }
+}
+
+std::string upperText(const std::string& text) {
+    std::string copy = text;
+    mapInPlace<upperByte>(reinterpret_cast<unsigned char*>(copy.data()));
+    return copy;
+}
+
+bool sameName(const std::string& left, const std::string& right) {
+    return left.size() == right.size() && upperText(left) == upperText(right);
+}
+
+}  // namespace sim
+
+unsigned char* _mbsupr(unsigned char* text) {
+    sim::mapInPlace<sim::upperByte>(text);
+    return text;
+}
+
+unsigned char* _mbslwr(unsigned char* text) {
+    sim::mapInPlace<sim::lowerByte>(text);
+    return text;
+}
+
+// A double-byte character compares as its lead byte then its trail byte, so
+// byte order is character order.
+int _mbscmp(const unsigned char* left, const unsigned char* right) {
+    while (*left && *left == *right) {
+        ++left;
+        ++right;
+    }
+    return static_cast<int>(*left) - static_cast<int>(*right);
+}

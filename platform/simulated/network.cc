@@ -1,0 +1,140 @@
+// Windows networking over the world. A deviceless connection belongs to the
+// logon session, not to the process: it outlives the run that made it, so the
+// local computer keeps its connections in a file.
+#include "platform/simulated/network.h"
+
+#include <vector>
+
+#include "platform/simulated/codepage.h"
+#include "platform/simulated/world.h"
+#include "platform/win32.h"
+
+namespace {
+
+struct Connection {
+    std::string remoteName;  // \\SERVER\share
+    std::string user;
+};
+
+std::string connectionsPath(const std::string& localFolder) { return localFolder + "/connections"; }
+
+std::vector<Connection> readConnections(const std::string& localFolder) {
+    std::vector<Connection> connections;
+    std::string content;
+    if (localFolder.empty() || !sim::readWholeFile(connectionsPath(localFolder), content)) return connections;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+        size_t space = line.find(' ');
+        if (space == std::string::npos) connections.push_back({line, ""});
+        else connections.push_back({line.substr(0, space), line.substr(space + 1)});
+    }
+    return connections;
+}
+
+bool writeConnections(const std::string& localFolder, const std::vector<Connection>& connections) {
+    std::string content;
+    for (const Connection& connection : connections) content += connection.remoteName + " " + connection.user + "\n";
+    return sim::replaceFileAtomically(connectionsPath(localFolder), content);
+}
+
+// Splits \\SERVER\share; false when the name has another form.
+bool splitRemoteName(const std::string& remoteName, std::string& server, std::string& share) {
+    if (remoteName.compare(0, 2, "\\\\") != 0) return false;
+    size_t slash = remoteName.find('\\', 2);
+    if (slash == std::string::npos || slash == 2 || slash + 1 >= remoteName.size()) return false;
+    server = remoteName.substr(2, slash - 2);
+    share = remoteName.substr(slash + 1);
+    return share.find('\\') == std::string::npos;
+}
+
+bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
+    std::string content;
+    if (!sim::readWholeFile(folder + "/accounts", content)) return false;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        if (sim::sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
+    }
+    return false;
+}
+
+DWORD addConnection(const std::string& remoteName, const std::string& user, const std::string& password) {
+    std::string server, share;
+    if (!splitRemoteName(remoteName, server, share)) return ERROR_NO_NET_OR_BAD_PATH;
+    std::string folder = sim::findComputerFolder(server);
+    if (LONG code = sim::faultFor(folder, "WNetAddConnection2A")) return static_cast<DWORD>(code);
+    if (folder.empty() || sim::isOffline(folder)) return ERROR_BAD_NETPATH;
+    if (!sim::sameName(share, "ipc$")) return ERROR_BAD_NET_NAME;
+    std::string localFolder = sim::localComputerFolder(true);
+    if (localFolder.empty()) return ERROR_NOT_ENOUGH_MEMORY;
+    sim::FolderLock lock(localFolder);
+    std::vector<Connection> connections = readConnections(localFolder);
+    bool alreadyOpen = false;
+    for (const Connection& connection : connections) {
+        std::string otherServer, otherShare;
+        if (!splitRemoteName(connection.remoteName, otherServer, otherShare) || !sim::sameName(otherServer, server))
+            continue;
+        if (!sim::sameName(connection.user, user)) return ERROR_SESSION_CREDENTIAL_CONFLICT;
+        if (sim::sameName(connection.remoteName, remoteName)) alreadyOpen = true;
+    }
+    if (!accountMatches(folder, user, password)) return ERROR_LOGON_FAILURE;
+    if (alreadyOpen) return NO_ERROR;
+    connections.push_back({remoteName, user});
+    return writeConnections(localFolder, connections) ? NO_ERROR : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+DWORD cancelConnection(const std::string& remoteName) {
+    std::string server, share;
+    if (splitRemoteName(remoteName, server, share)) {
+        if (LONG code = sim::faultFor(sim::findComputerFolder(server), "WNetCancelConnection2A"))
+            return static_cast<DWORD>(code);
+    }
+    std::string localFolder = sim::localComputerFolder(false);
+    if (localFolder.empty()) return ERROR_NOT_CONNECTED;
+    sim::FolderLock lock(localFolder);
+    std::vector<Connection> connections = readConnections(localFolder);
+    std::vector<Connection> kept;
+    for (const Connection& connection : connections)
+        if (!sim::sameName(connection.remoteName, remoteName)) kept.push_back(connection);
+    if (kept.size() == connections.size()) return ERROR_NOT_CONNECTED;
+    return writeConnections(localFolder, kept) ? NO_ERROR : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+}  // namespace
+
+namespace sim {
+
+bool hasConnection(const std::string& server, const std::string& share) {
+    std::string wanted = "\\\\" + server + "\\" + share;
+    for (const Connection& connection : readConnections(localComputerFolder(false)))
+        if (sameName(connection.remoteName, wanted)) return true;
+    return false;
+}
+
+}  // namespace sim
+
+DWORD WNetAddConnection2A(NETRESOURCEA* resource, LPCSTR password, LPCSTR userName, DWORD) {
+    if (!resource || !resource->lpRemoteName) return ERROR_INVALID_PARAMETER;
+    std::string user = userName ? userName : "";
+    DWORD code = addConnection(resource->lpRemoteName, user, password ? password : "");
+    sim::trace("WNetAddConnection2A %s %s -> %u", resource->lpRemoteName, user.c_str(), code);
+    return code;
+}
+
+DWORD WNetCancelConnection2A(LPCSTR name, DWORD, BOOL) {
+    if (!name) return ERROR_INVALID_PARAMETER;
+    DWORD code = cancelConnection(name);
+    sim::trace("WNetCancelConnection2A %s -> %u", name, code);
+    return code;
+}

@@ -1,0 +1,12 @@
+// What the simulated registry offers beside the Win32 calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace sim {
+
+// Key handles that are open now; tests use it to find leaks.
+size_t openKeyCount();
+
+}  // namespace sim

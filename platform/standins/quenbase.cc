@@ -1,0 +1,88 @@
+// Our stand-in for Quenbase.dll, the maker's record store. It keeps each
+// server's role record in the local registry where the credential lookup finds
+// it: <servers root>\<server>\<product key name>, value Slot_1, REG_BINARY.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/maker.h"
+#include "platform/standin_faults.h"
+
+namespace {
+
+const char kSlotValue[] = "Slot_1";
+
+LONG recordKeyPath(LPCSTR server, LONG type, char (&path)[260]) {
+    char root[260] = {};
+    ZenthalServersRoot(root, sizeof root);
+    unsigned char productInfo[28] = {};
+    const char* product = "Tallmere";
+    char productName[21] = {};
+    if (MorvaneProductInfo(type, productInfo) & 0xFFFF) {
+        std::memcpy(productName, productInfo + 4, 20);
+        product = productName;
+    }
+    int length = std::snprintf(path, sizeof path, "%s\\%s\\%s", root, server, product);
+    return length < 0 || length >= static_cast<int>(sizeof path) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
+
+LONG deleteRecord(LPCSTR server, LONG type) {
+    if (LONG code = StandInFault("deleteRecord")) return code;
+    char path[260];
+    if (LONG code = recordKeyPath(server, type, path)) return code;
+    HKEY key = nullptr;
+    if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key)) return code;
+    LONG code = RegDeleteValueA(key, kSlotValue);
+    RegCloseKey(key);
+    return code;
+}
+
+LONG writeRecord(LPCSTR server, LONG type, const void* record, DWORD size) {
+    if (LONG code = StandInFault("writeRecord")) return code;
+    char path[260];
+    if (LONG code = recordKeyPath(server, type, path)) return code;
+    HKEY key = nullptr;
+    if (LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr))
+        return code;
+    LONG code = RegSetValueExA(key, kSlotValue, 0, REG_BINARY, static_cast<const BYTE*>(record), size);
+    RegCloseKey(key);
+    return code;
+}
+
+}  // namespace
+
+LONG QuenbaseOpen(LONG) {
+    if (LONG code = StandInFault("loadStore")) return code;
+    char root[260] = {};
+    ZenthalServersRoot(root, sizeof root);
+    HKEY key = nullptr;
+    LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, root, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr);
+    if (code == ERROR_SUCCESS) RegCloseKey(key);
+    return code;
+}
+
+LONG QuenbaseCommit(LONG, LONG) {
+    if (LONG code = StandInFault("commitStore")) return code;
+    return RegFlushKey(HKEY_LOCAL_MACHINE);
+}
+
+// A null record with size 0 deletes; anything else writes.
+LONG QuenbasePut(LPCSTR server, LONG type, const void* record, DWORD* size) {
+    if (!server || !size) return ERROR_INVALID_PARAMETER;
+    if (!record && *size == 0) return deleteRecord(server, type);
+    if (!record) return ERROR_INVALID_PARAMETER;
+    return writeRecord(server, type, record, *size);
+}
+
+LONG QuenbaseGet(LPCSTR server, LONG type, void* record, DWORD* size) {
+    if (!server || !record || !size) return ERROR_INVALID_PARAMETER;
+    if (LONG code = StandInFault("readRecord")) return code;
+    char path[260];
+    if (LONG code = recordKeyPath(server, type, path)) return code;
+    HKEY key = nullptr;
+    if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key)) return code;
+    LONG code = RegQueryValueExA(key, kSlotValue, nullptr, nullptr, static_cast<LPBYTE>(record), size);
+    RegCloseKey(key);
+    return code;
+}

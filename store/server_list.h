@@ -1,0 +1,17 @@
+// A primary's list of distributed servers: one REG_SZ value without data per
+// attached server, in the key VeskDistributedServers under the product's
+// registry root, in the primary's own registry.
+#pragma once
+
+#include "platform/win32.h"
+
+// Adds (add non-zero) or removes serverName in the list on machineName.
+LONG changeListEntry(LPCSTR machineName, LPCSTR serverName, int add);
+
+// On 0 both keys are open and go to closeList; otherwise nothing is open.
+LONG openListForReading(HKEY* rootKey, HKEY* listKey, LPCSTR machineName);
+
+// The name of the value at index into a 260-byte entryName; 259 past the end.
+LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName);
+
+LONG closeList(HKEY rootKey, HKEY listKey);

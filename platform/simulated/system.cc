@@ -77,7 +77,7 @@ LONG localFault(const char* call) { return sim::faultFor(sim::localComputerFolde
 
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
     if (!size || localFault("GetComputerNameA")) return FALSE;
-    const std::string& name = sim::localComputerName();
+    const std::string name = sim::localComputerName();
     if (!buffer || *size < name.size() + 1) {
         *size = static_cast<DWORD>(name.size() + 1);
         return FALSE;

@@ -21,33 +21,27 @@ static std::string environmentOr(const char* name, const std::string& fallback) 
     return value && *value ? std::string(value) : fallback;
 }
 
-const std::string& worldRoot() {
-    static const std::string root = [] {
-        std::string home = environmentOr("HOME", ".");
-        std::string state = environmentOr("XDG_STATE_HOME", home + "/.local/state");
-        return environmentOr("VESKCFG_WORLD", state + "/veskcfg/world");
-    }();
-    return root;
+// Read anew on every call: cheap, and a test can move to a fresh world.
+std::string worldRoot() {
+    if (const char* world = std::getenv("VESKCFG_WORLD"); world && *world) return world;
+    std::string home = environmentOr("HOME", ".");
+    return environmentOr("XDG_STATE_HOME", home + "/.local/state") + "/veskcfg/world";
 }
 
 // Like a NetBIOS name: the host name up to its first dot, upper-cased, at
 // most 15 characters.
-const std::string& localComputerName() {
-    static const std::string name = [] {
-        const char* configured = std::getenv("VESKCFG_COMPUTERNAME");
-        if (configured && *configured) return std::string(configured);
-        char host[256] = {};
-        if (gethostname(host, sizeof host - 1) != 0 || host[0] == 0) return std::string("LOCALHOST");
-        std::string text(host);
-        text = text.substr(0, text.find('.'));
-        return upperText(text.substr(0, 15));
-    }();
-    return name;
+std::string localComputerName() {
+    const char* configured = std::getenv("VESKCFG_COMPUTERNAME");
+    if (configured && *configured) return configured;
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == 0) return "LOCALHOST";
+    std::string text(host);
+    return upperText(text.substr(0, text.find('.')).substr(0, 15));
 }
 
 std::string findComputerFolder(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
-    const std::string& root = worldRoot();
+    const std::string root = worldRoot();
     struct stat info;
     if (stat((root + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return root + "/" + name;
     DIR* dir = opendir(root.c_str());
@@ -179,7 +173,7 @@ LONG faultFor(const std::string& folder, const char* call) {
 }
 
 void trace(const char* format, ...) {
-    static const char* path = std::getenv("VESKCFG_TRACE");
+    const char* path = std::getenv("VESKCFG_TRACE");
     if (!path || !*path) return;
     FILE* file = std::fopen(path, "a");
     if (!file) return;

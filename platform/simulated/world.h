@@ -15,8 +15,8 @@
 
 namespace sim {
 
-const std::string& worldRoot();
-const std::string& localComputerName();
+std::string worldRoot();
+std::string localComputerName();
 
 // The folder of computer NAME, found without regard to case; empty when the
 // world has no such computer.

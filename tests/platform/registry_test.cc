@@ -1,0 +1,204 @@
+// The simulated registry behaves as Windows does, and keeps its hive files
+// whole and readable.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/simulated/registry.h"
+#include "platform/win32.h"
+#include "tests/support/temp_world.h"
+
+namespace {
+
+HKEY createKey(const char* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    return key;
+}
+
+void setString(HKEY key, const char* name, const char* text) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), strlen(text) + 1), 0);
+}
+
+std::vector<std::string> valueNames(HKEY key) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[260] = {};
+        DWORD length = sizeof name;
+        LONG code = RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (code == ERROR_NO_MORE_ITEMS) break;
+        EXPECT_EQ(code, 0);
+        names.push_back(name);
+    }
+    return names;
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    TempWorld world;
+};
+
+TEST_F(RegistryTest, KeepsCreationOrderAndSpellingAcrossRuns) {
+    HKEY key = createKey("SOFTWARE\\Test\\Deep");  // missing parents are created
+    setString(key, "Zeta", "z");
+    setString(key, "alpha", "a");
+    setString(key, "Mid", "m");
+    setString(key, "ZETA", "again");  // same value: keeps its name and place
+    const BYTE binary[] = {0, 1, 0xFF, 0x22, '\\', 0};
+    ASSERT_EQ(RegSetValueExA(key, "Bin", 0, REG_BINARY, binary, sizeof binary), 0);
+    ASSERT_EQ(RegSetValueExA(key, "Empty", 0, REG_SZ, nullptr, 0), 0);
+    ASSERT_EQ(RegDeleteValueA(key, "ALPHA"), 0);
+    ASSERT_EQ(RegCloseKey(key), 0);
+
+    // What a person reading the file sees.
+    EXPECT_EQ(world.read("ALPHA/hklm.reg"),
+              "REGEDIT4\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Deep]\n"
+              "\"Zeta\"=\"again\"\n"
+              "\"Mid\"=\"m\"\n"
+              "\"Bin\"=hex:00,01,ff,22,5c,00\n"
+              "\"Empty\"=hex(1):\n\n");
+
+    // Another process (a fresh cache) reads back exactly that.
+    pid_t child = fork();
+    if (child == 0) {
+        HKEY reopened = nullptr;
+        bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\TEST\\deep", 0, KEY_READ, &reopened) == 0;
+        ok = ok && valueNames(reopened) == std::vector<std::string>{"Zeta", "Mid", "Bin", "Empty"};
+        BYTE data[16] = {};
+        DWORD size = sizeof data, type = 0;
+        ok = ok && RegQueryValueExA(reopened, "bin", nullptr, &type, data, &size) == 0 && type == REG_BINARY &&
+             size == 6 && memcmp(data, binary, 6) == 0;
+        size = sizeof data;
+        ok = ok && RegQueryValueExA(reopened, "Empty", nullptr, &type, data, &size) == 0 && type == REG_SZ && size == 0;
+        RegCloseKey(reopened);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(RegistryTest, AnswersWithWindowsCodes) {
+    HKEY key = createKey("SOFTWARE\\Codes");
+    setString(key, "Name", "0123456789");
+    HKEY missing = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing, nullptr);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &missing), ERROR_BAD_PATHNAME);
+
+    BYTE small[4] = {};
+    DWORD size = sizeof small;
+    EXPECT_EQ(RegQueryValueExA(key, "Name", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 11u);
+    size = sizeof small;
+    EXPECT_EQ(RegQueryValueExA(key, "Other", nullptr, nullptr, small, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(size, sizeof small);
+    EXPECT_EQ(RegDeleteValueA(key, "Other"), ERROR_FILE_NOT_FOUND);
+
+    char name[4] = {'x', 0, 0, 0};
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(length, sizeof name);  // unchanged, as on Windows
+    EXPECT_STREQ(name, "x");
+    char wide[260] = {};
+    length = sizeof wide;
+    EXPECT_EQ(RegEnumValueA(key, 1, wide, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+    HKEY readOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Codes", 0, KEY_READ, &readOnly), 0);
+    EXPECT_EQ(RegSetValueExA(readOnly, "New", 0, REG_SZ, nullptr, 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCloseKey(readOnly), 0);
+    EXPECT_EQ(RegCloseKey(readOnly), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_EQ(sim::openKeyCount(), 0u);
+}
+
+TEST_F(RegistryTest, CorruptHiveIsNeverOverwritten) {
+    const std::string corrupt = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\nthis is not a value\n";
+    world.write("ALPHA/hklm.reg", corrupt);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_BADDB);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), ERROR_BADDB);
+    EXPECT_EQ(world.read("ALPHA/hklm.reg"), corrupt);
+}
+
+TEST_F(RegistryTest, FilesAreForTheOwnerOnly) {
+    RegCloseKey(createKey("SOFTWARE\\Private"));
+    struct stat info;
+    ASSERT_EQ(stat((world.root() + "/ALPHA/hklm.reg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
+    RegCloseKey(createKey("SOFTWARE\\Busy"));
+    constexpr int kWriters = 6, kValuesEach = 25;
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < kWriters; ++writer) {
+        pid_t child = fork();
+        if (child == 0) {
+            HKEY key = nullptr;
+            bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Busy", 0, KEY_ALL_ACCESS, &key) == 0;
+            for (int i = 0; ok && i < kValuesEach; ++i) {
+                std::string name = "W" + std::to_string(writer) + "_" + std::to_string(i);
+                ok = RegSetValueExA(key, name.c_str(), 0, REG_SZ, nullptr, 0) == 0;
+            }
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Busy", 0, KEY_READ, &key), 0);
+    EXPECT_EQ(valueNames(key).size(), static_cast<size_t>(kWriters * kValuesEach));
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, FaultsFileFailsTheNamedCall) {
+    HKEY key = createKey("SOFTWARE\\Faulty");
+    world.write("ALPHA/faults", "RegSetValueExA 1013\nRegEnumValueA 1010\n");
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, nullptr, 0), ERROR_CANTWRITE);
+    char name[260];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_BADKEY);
+    world.write("ALPHA/faults", "");
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, nullptr, 0), 0);
+    RegCloseKey(key);
+}
+
+// A remote registry is reached only over an open ipc$ connection; the local
+// computer, whatever the letter case, directly.
+TEST_F(RegistryTest, ConnectRegistryNeedsAReachableConnectedComputer) {
+    world.addComputer("PRIM", {"admin:pw"});
+    world.addComputer("DOWN", {"admin:pw"});
+    world.write("DOWN/offline", "");
+    HKEY root = nullptr;
+    EXPECT_EQ(RegConnectRegistryA("NOWHERE", HKEY_LOCAL_MACHINE, &root), ERROR_BAD_NETPATH);
+    EXPECT_EQ(RegConnectRegistryA("DOWN", HKEY_LOCAL_MACHINE, &root), ERROR_BAD_NETPATH);
+    EXPECT_EQ(RegConnectRegistryA("PRIM", HKEY_LOCAL_MACHINE, &root), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegConnectRegistryA("alpha", HKEY_LOCAL_MACHINE, &root), 0);
+    RegCloseKey(root);
+
+    world.write("ALPHA/connections", "\\\\PRIM\\ipc$ admin\n");
+    ASSERT_EQ(RegConnectRegistryA("prim", HKEY_LOCAL_MACHINE, &root), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, "SOFTWARE\\There", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    RegCloseKey(key);
+    RegCloseKey(root);
+    EXPECT_NE(world.read("PRIM/hklm.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\There]"), std::string::npos);
+    EXPECT_FALSE(world.exists("ALPHA/hklm.reg"));
+}
+
+}  // namespace

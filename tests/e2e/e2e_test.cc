@@ -1,0 +1,482 @@
+// The real VeskCfg against a fresh world: output byte for byte, exit status,
+// and what the world holds afterwards. Every row also checks that no
+// connection and no registry key was left open and that nothing went to
+// standard error.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "tests/e2e/run_veskcfg.h"
+#include "tests/support/temp_world.h"
+
+namespace {
+
+const char kUsage[] =
+    " Vesklane Configuration Version 0.1.\n"
+    " Sintax:\n"
+    " VeskCfg [?][command PrimaryServer [DistributedServer]]\n"
+    " where: command can be:\n"
+    "      mp  - to make a primary server.\n"
+    "      md  - to assign a distributed server to a primary server.\n"
+    "      rp  - to remove primary server.\n"
+    "      rd  - to remove distributed server from primary server.\n"
+    "      frd - to force remove distributed server from primary server.\n"
+    "      ld  - to list all distributed servers of a primary server.\n"
+    "      lp  - to list the primary server of a distributed server.\n"
+    "      cc  - to change credentials for a server.\n"
+    " Ex:\n"
+    " VeskCfg rd primserver distrserver.\n"
+    "     will remove \"distrserver\" from \"primserver\".\n";
+
+const std::string kOk = "Transaction OK!\n";
+const std::string kFailed = "Failed During Transaction";
+const std::string kFail = "Fail During Transaction";
+
+std::string error(const std::string& text, const std::string& context) {
+    return "ERROR! " + text + "\r\n" + context + ".\n";
+}
+const std::string kNotFound = "The system cannot find the file specified.";
+const std::string kDenied = "Access is denied.";
+const std::string kNoPath = "The network path was not found.";
+const std::string kLogon = "The user name or password is incorrect.";
+const std::string kCantWrite = "The configuration registry key could not be written.";
+const std::string kBadKey = "The configuration registry key is invalid.";
+
+std::string prompt(const std::string& server) {
+    return " Press <Esc> to quit \n" + server + " : Username = " + server + " : Password = ";
+}
+
+const std::string kListPath = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+const std::string kPrimTyped = "admin\rpsecret\r";
+const std::string kDistTyped = "dadmin\rdsecret\r";
+
+// The network most rows start from: ALPHA runs the tool; PRIM, DIST, OTHER
+// and DOWN (offline) are servers.
+void network(TempWorld& world) {
+    world.addComputer("PRIM", {"admin:psecret", "newadmin:n3w"});
+    world.addComputer("DIST", {"dadmin:dsecret"});
+    world.addComputer("OTHER", {"oadmin:osecret"});
+    world.addComputer("DOWN", {"admin:psecret"});
+    world.write("DOWN/offline", "");
+}
+void primIsPrimary(TempWorld& world) { world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0); }
+void distOfPrim(TempWorld& world) { world.storeRecord("DIST", "PRIM", "dadmin", "dsecret", 1); }
+void otherIsPrimary(TempWorld& world) { world.storeRecord("OTHER", "OTHER", "oadmin", "osecret", 0); }
+void primLists(TempWorld& world, const std::string& values) {
+    world.write("PRIM/hklm.reg", "REGEDIT4\n\n" + kListPath + values);
+}
+
+struct Row {
+    const char* name;
+    std::function<void(TempWorld&)> setup;
+    std::vector<std::string> args;
+    std::vector<std::string> keys;
+    std::string out;
+    int status;
+    std::function<void(TempWorld&)> after = nullptr;
+    std::string echo = "-";  // "-": not checked
+    bool terminal = true;
+    std::vector<std::pair<std::string, std::string>> environment = {};
+};
+
+void runRows(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempWorld world;
+        network(world);
+        if (row.setup) row.setup(world);
+        RunOptions options{row.keys, row.terminal, row.environment};
+        auto started = std::chrono::steady_clock::now();
+        RunResult run = runVeskCfg(row.args, options);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.err, "");
+        if (row.echo != "-") {
+            EXPECT_EQ(run.echo, row.echo);
+        }
+        EXPECT_EQ(world.connections(), "");
+        EXPECT_EQ(world.trace().find("keys left open"), std::string::npos);
+        if (row.after) row.after(world);
+    }
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+auto recordIs(const std::string& server, const std::string& primary, int distributed, const std::string& user,
+              const std::string& password) {
+    return [=](TempWorld& world) {
+        EXPECT_EQ(world.storedRecordBytes(server), roleRecordBytes(primary, distributed, user, password)) << server;
+    };
+}
+auto noRecord(const std::string& server) {
+    return [=](TempWorld& world) { EXPECT_EQ(world.storedRecordBytes(server), "") << server; };
+}
+auto both(std::function<void(TempWorld&)> first, std::function<void(TempWorld&)> second) {
+    return [=](TempWorld& world) {
+        first(world);
+        second(world);
+    };
+}
+auto hiveHas(const std::string& computer, const std::string& part) {
+    return [=](TempWorld& world) { EXPECT_TRUE(contains(world.read(computer + "/hklm.reg"), part)) << part; };
+}
+auto hiveLacks(const std::string& computer, const std::string& part) {
+    return [=](TempWorld& world) { EXPECT_FALSE(contains(world.read(computer + "/hklm.reg"), part)) << part; };
+}
+auto traceHas(const std::string& part) {
+    return [=](TempWorld& world) { EXPECT_TRUE(contains(world.trace(), part)) << world.trace(); };
+}
+
+// ---- command line -------------------------------------------------------
+
+TEST(CommandLine, UsageRefusalsAndNames) {
+    auto faultedStore = [](TempWorld& world) { world.write("ALPHA/faults", "loadStore 1009\n"); };
+    const std::string loadFailure = "Could not load Quenbase.dll: the registry of ALPHA cannot be read (error 1009) .\n";
+    std::string longest(255, 'n'), tooLong(256, 'n');
+    // Without a terminal the prompt ends as if Esc had been pressed.
+    auto kNoTerminal = [](const std::string& server) { return " Press <Esc> to quit \n" + server + " : Username = "; };
+    const std::string kBadName = "The filename, directory name, or volume label syntax is incorrect.";
+    runRows({
+        {"no arguments", nullptr, {}, {}, kUsage, 0},
+        {"/? asks for help", nullptr, {"/?"}, {}, kUsage, 0},
+        {"-? asks for help", nullptr, {"-?"}, {}, kUsage, 0},
+        {"help loads no store", faultedStore, {"/?"}, {}, kUsage, 0},
+        {"a lone ? is no help form", nullptr, {"?"}, {}, kUsage, 87},
+        {"a lone ? loads the store first", faultedStore, {"?"}, {}, loadFailure, 241},
+        {"the store is loaded before the word is read", faultedStore, {"mp", "x"}, {}, loadFailure, 241},
+        {"empty first argument", nullptr, {""}, {}, kUsage, 87},
+        {"unknown word", nullptr, {"make", "x"}, {}, kUsage, 87},
+        {"four letters never match", nullptr, {"frdx", "a", "b"}, {}, kUsage, 87},
+        {"mp with two names", nullptr, {"mp", "a", "b"}, {}, kUsage, 87},
+        {"md with one name", nullptr, {"md", "a"}, {}, kUsage, 87},
+        {"five arguments", nullptr, {"md", "a", "b", "c"}, {}, kUsage, 87},
+        {"md of equal names", nullptr, {"md", "prim", "Prim"}, {}, "You can not assign PRIM to PRIM.\n", 87},
+        {"rd of equal names", nullptr, {"RD", "a", "A"}, {}, "You can not remove A from A.\n", 87},
+        {"frd of equal names", nullptr, {"frd", "a", "a"}, {}, "You can not remove A from A.\n", 87},
+        {"a word in capitals, a name upper-cased", nullptr, {"LP", "nowhere1"}, {},
+         "List the primary of NOWHERE1.\n" + kNoTerminal("NOWHERE1"), 234, nullptr, "-", false},
+        {"255 characters are a name, too long for a remote name", nullptr, {"lp", longest}, {},
+         "List the primary of " + std::string(255, 'N') + ".\n" + error(kBadName, kFailed), 123},
+        {"256 characters are refused", nullptr, {"lp", tooLong}, {},
+         "A server name can hold at most 255 characters; the name given has 256.\n", 123},
+        {"code page 1252 upper-cases accented letters", nullptr, {"lp", "\xe9mile\xff"}, {},
+         "List the primary of \xc9MILE\x9f.\n" + kNoTerminal("\xc9MILE\x9f"), 234, nullptr, "-", false},
+        {"code page 932 keeps double-byte characters", nullptr, {"lp", "\x82\x61z\x81\x7a"}, {},
+         "List the primary of \x82\x61Z\x81\x7a.\n" + kNoTerminal("\x82\x61Z\x81\x7a"), 234, nullptr, "-", false,
+         {{"VESKCFG_CODEPAGE", "932"}}},
+        {"code page 1252 maps the same bytes as letters", nullptr, {"lp", "\x82\x61z"}, {},
+         "List the primary of \x82\x41Z.\n" + kNoTerminal("\x82\x41Z"), 234, nullptr, "-", false},
+    });
+}
+
+// Ended by a signal while it reads keys, the tool gives the terminal its
+// echo back.
+TEST(CommandLine, SignalRestoresTheTerminal) {
+    TempWorld world;
+    network(world);
+    RunOptions options;
+    options.signalAtPrompt = SIGTERM;
+    RunResult run = runVeskCfg({"mp", "PRIM"}, options);
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_TRUE(run.echoOnAtEnd);
+}
+
+// ---- mp -------------------------------------------------------------------
+
+TEST(MakePrimary, Rows) {
+    runRows({
+        {"typed credentials are stored", nullptr, {"mp", "prim"}, {kPrimTyped},
+         "Making PRIM a primary.\n" + prompt("PRIM") + kOk, 0, recordIs("PRIM", "PRIM", 0, "admin", "psecret"),
+         "admin\r\n*******\r\n"},
+        {"the terminal's keys: erase, an arrow, Tab", [](TempWorld& w) { w.addComputer("PRIM", {"ac\xe0Kd:w"}); },
+         {"mp", "PRIM"}, {"ab\x7f" "c\x1b[Dd\tp\x7f\x7fw\r"}, "Making PRIM a primary.\n" + prompt("PRIM") + kOk, 0,
+         recordIs("PRIM", "PRIM", 0, "ac\xe0Kd", "w"), "ab\b \bc\xe0Kd\r\n*\b \b*\r\n"},
+        {"stored credentials need no prompt", [](TempWorld& w) { w.storeRecord("NEW", "X", "a", "b", 1); },
+         {"mp", "new"}, {}, "Making NEW a primary.\n" + error(kNoPath, kFailed), 53},
+        {"twice", primIsPrimary, {"mp", "PRIM"}, {}, "Making PRIM a primary.\nPRIM is already a primary.\n", 5},
+        {"attached elsewhere", both(primIsPrimary, distOfPrim), {"mp", "DIST"}, {},
+         "Making DIST a primary.\nDIST is already attached to PRIM.\n", 5,
+         recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
+        {"Esc at the prompt", nullptr, {"mp", "PRIM"}, {"adm\x1b"}, "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ",
+         234, both(noRecord("PRIM"), [](TempWorld& w) { EXPECT_EQ(w.trace(), ""); }), "adm"},
+        {"no terminal ends as Esc does", nullptr, {"mp", "PRIM"}, {},
+         "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ", 234, noRecord("PRIM"), "-", false},
+        {"wrong password", nullptr, {"mp", "PRIM"}, {"admin\rwrong\r"},
+         "Making PRIM a primary.\n" + prompt("PRIM") + error(kLogon, kFailed), 46, noRecord("PRIM")},
+        {"offline server", nullptr, {"mp", "DOWN"}, {"admin\rpsecret\r"},
+         "Making DOWN a primary.\n" + prompt("DOWN") + error(kNoPath, kFailed), 53},
+        {"failed write", [](TempWorld& w) { w.write("ALPHA/faults", "writeRecord 1013\n"); }, {"mp", "PRIM"},
+         {kPrimTyped}, "Making PRIM a primary.\n" + prompt("PRIM") + error(kCantWrite, kFail), 245,
+         traceHas("WNetCancelConnection2A \\\\PRIM\\ipc$")},
+        {"a failed read still writes", [](TempWorld& w) { w.write("ALPHA/faults", "readRecord 1012\n"); },
+         {"mp", "PRIM"}, {kPrimTyped}, "Making PRIM a primary.\n" + prompt("PRIM") + kOk, 0},
+        {"a name too long for the record", nullptr, {"mp", "ABCDEFGHIJKLMNOPQRSTUVWX"}, {},
+         "Making ABCDEFGHIJKLMNOPQRSTUVWX a primary.\nABCDEFGHIJKLMNOPQRSTUVWX can not be stored as a primary's "
+         "name: a name can hold at most 23 characters.\n",
+         123, [](TempWorld& w) { EXPECT_EQ(w.trace(), ""); }},
+    });
+}
+
+// ---- md -------------------------------------------------------------------
+
+TEST(AssignDistributed, Rows) {
+    const std::string head = "Assigning DIST to PRIM.\n";
+    runRows({
+        {"first attachment creates the list", primIsPrimary, {"md", "prim", "dist"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is a primary.\n             No attached servers\n" + kOk, 0,
+         both(both(recordIs("DIST", "PRIM", 1, "dadmin", "dsecret"), hiveHas("PRIM", kListPath + "\"DIST\"=hex(1):\n")),
+              traceHas("WNetCancelConnection2A \\\\DIST\\ipc$ -> 0\nWNetCancelConnection2A \\\\PRIM\\ipc$ -> 0\n"))},
+        {"an empty list prints nothing", both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped}, head + prompt("DIST") + "PRIM is a primary.\n" + kOk, 0},
+        {"present servers are listed", both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"OLD\"=\"\"\n"); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is a primary.\n      attached server: OLD\n" + kOk, 0,
+         hiveHas("PRIM", kListPath + "\"OLD\"=\"\"\n\"DIST\"=hex(1):\n")},
+        {"already attached here", both(primIsPrimary, distOfPrim), {"md", "PRIM", "DIST"}, {},
+         head + "DIST is already attached to PRIM.\n", 5, hiveLacks("PRIM", "DIST")},
+        {"a primary cannot be attached", both(primIsPrimary, otherIsPrimary), {"md", "PRIM", "OTHER"}, {},
+         "Assigning OTHER to PRIM.\nOTHER is already a primary.\n", 5},
+        {"a primary without a record", nullptr, {"md", "PRIM", "DIST"}, {kDistTyped, kPrimTyped},
+         head + prompt("DIST") + prompt("PRIM") + "PRIM is not primary or distributed.\n" + error(kNotFound, kFail),
+         2, both(noRecord("DIST"), hiveLacks("PRIM", "DIST"))},
+        {"a distributed server given as primary",
+         both(otherIsPrimary, [](TempWorld& w) { w.storeRecord("PRIM", "OTHER", "admin", "psecret", 1); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is attached to OTHER.\n" + error(kDenied, kFail), 5, noRecord("DIST")},
+        {"a failed add is reported twice and undone",
+         both(primIsPrimary, [](TempWorld& w) { w.write("PRIM/faults", "RegSetValueExA 1013\n"); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is a primary.\n             No attached servers\n" + error(kCantWrite, kFail) +
+             error(kCantWrite, kFail),
+         245, noRecord("DIST")},
+        {"Esc at the first prompt", primIsPrimary, {"md", "PRIM", "DIST"}, {"\x1b"},
+         head + " Press <Esc> to quit \nDIST : Username = ", 234, [](TempWorld& w) { EXPECT_EQ(w.trace(), ""); }},
+        {"Esc at the second prompt", nullptr, {"md", "PRIM", "DIST"}, {kDistTyped, "adm\x1b"},
+         head + prompt("DIST") + " Press <Esc> to quit \nPRIM : Username = ", 234,
+         both(noRecord("DIST"), traceHas("WNetCancelConnection2A \\\\DIST\\ipc$ -> 0"))},
+        {"primary offline", [](TempWorld& w) { w.storeRecord("DOWN", "DOWN", "admin", "psecret", 0); },
+         {"md", "DOWN", "DIST"}, {kDistTyped}, "Assigning DIST to DOWN.\n" + prompt("DIST") + error(kNoPath, kFailed),
+         53, both(noRecord("DIST"), traceHas("WNetCancelConnection2A \\\\DIST\\ipc$ -> 0"))},
+        {"failed write", both(primIsPrimary, [](TempWorld& w) { w.write("ALPHA/faults", "writeRecord 8\n"); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + error("Not enough memory resources are available to process this command.", kFail), 8,
+         hiveLacks("PRIM", "DIST")},
+        {"a name left in the list is set again", both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"DIST\"=\"\"\n"); }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is a primary.\n      attached server: DIST\n" + kOk, 0},
+        {"a walk that fails at every step ends",
+         both(primIsPrimary, [](TempWorld& w) {
+             primLists(w, "\"A\"=\"\"\n");
+             w.write("PRIM/faults", "RegEnumValueA 1010\n");
+         }),
+         {"md", "PRIM", "DIST"}, {kDistTyped},
+         head + prompt("DIST") + "PRIM is a primary.\n      attached server: \n" + kOk, 0},
+        {"a primary name too long for the record", nullptr, {"md", std::string(24, 'P'), "DIST"}, {},
+         "Assigning DIST to " + std::string(24, 'P') + ".\n" + std::string(24, 'P') +
+             " can not be stored as a primary's name: a name can hold at most 23 characters.\n",
+         123},
+    });
+}
+
+// ---- ld and lp --------------------------------------------------------------
+
+TEST(ListRoles, Rows) {
+    auto twoAttached = [](TempWorld& w) {
+        primIsPrimary(w);
+        distOfPrim(w);
+        primLists(w, "\"DIST\"=hex(1):\n\"ZED\"=hex(1):\n");
+    };
+    runRows({
+        {"ld of a primary", twoAttached, {"ld", "prim"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n"
+         "      attached server: ZED\n" + kOk,
+         0},
+        {"ld of a distributed server", twoAttached, {"ld", "DIST"}, {},
+         "List all distributed servers for DIST.\nDIST is attached to PRIM.\n             No attached servers\n", 2},
+        {"ld of an empty list", both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); }), {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n             No attached servers\n" + kOk, 0},
+        {"ld without a record", [](TempWorld& w) {
+             w.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
+             primLists(w, "\"DIST\"=hex(1):\n");
+             w.write("ALPHA/faults", "readRecord 2\n");
+         },
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is not a secondary or primary.\n      attached server: DIST\n" + kOk,
+         0},
+        {"ld when every step fails", both(twoAttached, [](TempWorld& w) { w.write("PRIM/faults", "RegEnumValueA 1010\n"); }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: \n", 1010 & 0xFF},
+        {"lp of a primary", twoAttached, {"lp", "PRIM"}, {}, "List the primary of PRIM.\nPRIM is a primary.\n" + kOk, 0},
+        {"lp of a distributed server", twoAttached, {"lp", "DIST"}, {},
+         "List the primary of DIST.\nDIST is attached to PRIM.\n" + kOk, 0},
+        {"lp without a record", [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "osecret", 0);
+             w.write("ALPHA/faults", "readRecord 2\n"); },
+         {"lp", "OTHER"}, {}, "List the primary of OTHER.\nOTHER is not a secondary or primary.\n", 2},
+        {"lp names differing in case only", [](TempWorld& w) { w.storeRecord("PRIM", "prim", "admin", "psecret", 0); },
+         {"lp", "PRIM"}, {}, "List the primary of PRIM.\nPRIM is attached to prim.\n" + kOk, 0},
+        {"lp with Esc", nullptr, {"lp", "PRIM"}, {"\x1b"},
+         "List the primary of PRIM.\n Press <Esc> to quit \nPRIM : Username = ", 234},
+        {"lp offline", [](TempWorld& w) { w.storeRecord("DOWN", "DOWN", "admin", "psecret", 0); }, {"lp", "DOWN"}, {},
+         "List the primary of DOWN.\n" + error(kNoPath, kFailed), 53},
+    });
+}
+
+// ---- rd, frd, rp ------------------------------------------------------------
+
+TEST(RemoveDistributed, Rows) {
+    auto attached = [](TempWorld& w) {
+        primIsPrimary(w);
+        distOfPrim(w);
+        primLists(w, "\"DIST\"=hex(1):\n\"ZED\"=hex(1):\n");
+    };
+    auto notListed = [](TempWorld& w) {
+        primIsPrimary(w);
+        distOfPrim(w);
+        primLists(w, "\"ZED\"=hex(1):\n");
+    };
+    const std::string head = "Removing DIST from PRIM .\n";
+    const std::string repair = error(kNotFound, kFail) + error(kNotFound, kFail) +
+                               "Check PRIM: could not find DIST in list of attached servers\n"
+                               " Use frs command if you still want to remove\n";
+    runRows({
+        {"detached", attached, {"rd", "prim", "dist"}, {}, head + kOk, 0,
+         both(noRecord("DIST"), hiveHas("PRIM", kListPath + "\"ZED\"=hex(1):\n\n"))},
+        {"not in the list: the record is written back", notListed, {"rd", "PRIM", "DIST"}, {}, head + repair, 2,
+         recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
+        {"the write-back fails too", both(notListed, [](TempWorld& w) { w.write("ALPHA/faults", "writeRecord 1013\n"); }),
+         {"rd", "PRIM", "DIST"}, {},
+         head + repair + error(kCantWrite, kFail) + "Inconsistancy: DIST was removed but could be still in list of PRIM\n",
+         2, noRecord("DIST")},
+        {"no record", primIsPrimary, {"rd", "PRIM", "DIST"}, {kDistTyped}, head + prompt("DIST") + "DIST is not attached\n", 2},
+        {"attached elsewhere", both(otherIsPrimary, [](TempWorld& w) {
+             primIsPrimary(w);
+             w.storeRecord("DIST", "OTHER", "dadmin", "dsecret", 1);
+         }),
+         {"rd", "PRIM", "DIST"}, {}, head + "DIST is not attached to PRIM\n", 5,
+         recordIs("DIST", "OTHER", 1, "dadmin", "dsecret")},
+        {"a primary given as distributed", both(primIsPrimary, otherIsPrimary), {"rd", "PRIM", "OTHER"}, {},
+         "Removing OTHER from PRIM .\nOTHER is not attached to PRIM\n", 5},
+        {"failed delete", both(attached, [](TempWorld& w) { w.write("ALPHA/faults", "deleteRecord 1013\n"); }),
+         {"rd", "PRIM", "DIST"}, {}, head + error(kCantWrite, kFail), 245,
+         both(recordIs("DIST", "PRIM", 1, "dadmin", "dsecret"), hiveHas("PRIM", "\"DIST\""))},
+        {"Esc at the primary's prompt", distOfPrim, {"rd", "PRIM", "DIST"}, {"\x1b"},
+         head + " Press <Esc> to quit \nPRIM : Username = ", 234, traceHas("WNetCancelConnection2A \\\\DIST\\ipc$ -> 0")},
+        {"works without a record of the primary", [](TempWorld& w) {
+             distOfPrim(w);
+             primLists(w, "\"DIST\"=hex(1):\n");
+         },
+         {"rd", "PRIM", "DIST"}, {kPrimTyped}, head + prompt("PRIM") + kOk, 0, noRecord("DIST")},
+    });
+}
+
+TEST(ForceRemove, Rows) {
+    runRows({
+        {"one name", distOfPrim, {"frd", "dist"}, {}, "Force the Removing of DIST .\n" + kOk, 0, noRecord("DIST")},
+        {"two names: only the second is touched", both(primIsPrimary, distOfPrim), {"frd", "prim", "dist"}, {},
+         "Force the Removing of DIST from PRIM .\n" + kOk, 0,
+         both(noRecord("DIST"), [](TempWorld& w) { EXPECT_FALSE(contains(w.trace(), "PRIM")); })},
+        {"a primary's record goes too, its list stays",
+         both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"DIST\"=hex(1):\n"); }), {"frd", "PRIM"}, {},
+         "Force the Removing of PRIM .\n" + kOk, 0, both(noRecord("PRIM"), hiveHas("PRIM", "\"DIST\""))},
+        {"no record", nullptr, {"frd", "DIST"}, {kDistTyped},
+         "Force the Removing of DIST .\n" + prompt("DIST") + "DIST is not attached\n", 2},
+        {"failed delete", both(distOfPrim, [](TempWorld& w) { w.write("ALPHA/faults", "deleteRecord 1013\n"); }),
+         {"frd", "DIST"}, {}, "Force the Removing of DIST .\n" + error(kCantWrite, kFail), 245},
+        {"Esc", nullptr, {"frd", "DIST"}, {"\x1b"}, "Force the Removing of DIST .\n Press <Esc> to quit \nDIST : Username = ",
+         234},
+    });
+}
+
+// After rd could not find the server in the list, frd removes the record and a
+// later md of the same pair succeeds.
+TEST(ForceRemove, RepairsWhatRdLeft) {
+    TempWorld world;
+    network(world);
+    primIsPrimary(world);
+    distOfPrim(world);
+    primLists(world, "");
+    EXPECT_EQ(runVeskCfg({"rd", "PRIM", "DIST"}).status, 2);
+    EXPECT_EQ(runVeskCfg({"frd", "PRIM", "DIST"}).out, "Force the Removing of DIST from PRIM .\n" + kOk);
+    RunResult md = runVeskCfg({"md", "PRIM", "DIST"}, {{kDistTyped}, true, {}});
+    EXPECT_EQ(md.out, "Assigning DIST to PRIM.\n" + prompt("DIST") + "PRIM is a primary.\n" + kOk);
+    EXPECT_EQ(md.status, 0);
+    EXPECT_EQ(world.connections(), "");
+}
+
+TEST(RemovePrimary, Rows) {
+    runRows({
+        {"still has servers", both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"DIST\"=hex(1):\n"); }),
+         {"rp", "prim"}, {},
+         "Removing PRIM primary.\nPRIM is a primary.\n      attached server: DIST\n"
+         "PRIM has distributed servers and can not be removed.\n",
+         5, recordIs("PRIM", "PRIM", 0, "admin", "psecret")},
+        {"empty list", both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); }), {"rp", "PRIM"}, {},
+         "Removing PRIM primary.\nPRIM is a primary.\n" + kOk, 0, both(noRecord("PRIM"), hiveHas("PRIM", kListPath))},
+        {"no list", primIsPrimary, {"rp", "PRIM"}, {},
+         "Removing PRIM primary.\nPRIM is a primary.\n             No Attached Distributed Servers\n" + kOk, 0,
+         noRecord("PRIM")},
+        {"a distributed server", both(primIsPrimary, distOfPrim), {"rp", "DIST"}, {},
+         "Removing DIST primary.\nDIST is attached to PRIM.\n", 5, recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
+        {"no record", nullptr, {"rp", "PRIM"}, {kPrimTyped},
+         "Removing PRIM primary.\n" + prompt("PRIM") + error(kNotFound, kFail), 2},
+        {"a list that cannot be walked counts as not empty",
+         both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); w.write("PRIM/faults", "RegEnumValueA 1010\n"); }),
+         {"rp", "PRIM"}, {},
+         "Removing PRIM primary.\nPRIM is a primary.\n      attached server: \n"
+         "PRIM has distributed servers and can not be removed.\n",
+         5},
+    });
+}
+
+// ---- cc ---------------------------------------------------------------------
+
+TEST(ChangeCredentials, Rows) {
+    const std::string shown = "Changing credentials for PRIM.\n\nPRIM : Username = admin\nPRIM : Password = *******"
+                              "\n Enter the new credentials for PRIM\n";
+    runRows({
+        {"no stored record: no prompt", nullptr, {"cc", "PRIM"}, {},
+         "Changing credentials for PRIM.\n\nPRIM is not a Primary or Distributed server\n" + error(kNotFound, kFail), 2},
+        {"changed", primIsPrimary, {"cc", "prim"}, {"newadmin\rn3w\r"}, shown + prompt("PRIM") + kOk, 0,
+         recordIs("PRIM", "PRIM", 0, "newadmin", "n3w"), "newadmin\r\n***\r\n"},
+        {"Esc", primIsPrimary, {"cc", "PRIM"}, {"new\x1b"}, shown + " Press <Esc> to quit \nPRIM : Username = ", 234,
+         recordIs("PRIM", "PRIM", 0, "admin", "psecret")},
+        {"rejected credentials", primIsPrimary, {"cc", "PRIM"}, {"newadmin\rbad\r"},
+         shown + prompt("PRIM") + error(kLogon, kFail), 46, recordIs("PRIM", "PRIM", 0, "admin", "psecret")},
+        {"a conflicting connection is replaced",
+         both(primIsPrimary, [](TempWorld& w) { w.write("ALPHA/connections", "\\\\PRIM\\ipc$ admin\n"); }),
+         {"cc", "PRIM"}, {"newadmin\rn3w\r"}, shown + prompt("PRIM") + kOk, 0,
+         traceHas("WNetAddConnection2A \\\\PRIM\\ipc$ newadmin -> 1219\nWNetCancelConnection2A \\\\PRIM\\ipc$ -> 0\n"
+                  "WNetAddConnection2A \\\\PRIM\\ipc$ newadmin -> 0\n")},
+        {"failed write", both(primIsPrimary, [](TempWorld& w) { w.write("ALPHA/faults", "writeRecord 1013\n"); }),
+         {"cc", "PRIM"}, {"newadmin\rn3w\r"},
+         shown + prompt("PRIM") + " Could not write the new credentials for PRIM" + error(kCantWrite, kFail), 245,
+         recordIs("PRIM", "PRIM", 0, "admin", "psecret")},
+        {"isDistributed follows primaryName", [](TempWorld& w) { w.storeRecord("DIST", "PRIM", "dadmin", "dsecret", 0); },
+         {"cc", "DIST"}, {"dadmin\rdsecret\r"},
+         "Changing credentials for DIST.\n\nDIST : Username = dadmin\nDIST : Password = *******"
+         "\n Enter the new credentials for DIST\n" + prompt("DIST") + kOk,
+         0, recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
+        {"an empty password shows no stars", [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "", 0); },
+         {"cc", "OTHER"}, {"oadmin\rosecret\r"},
+         "Changing credentials for OTHER.\n\nOTHER : Username = oadmin\nOTHER : Password = "
+         "\n Enter the new credentials for OTHER\n" + prompt("OTHER") + kOk,
+         0},
+    });
+}
+
+// A long name fits the remote name: nothing is cut and nothing overruns.
+TEST(ChangeCredentials, LongServerName) {
+    TempWorld world;
+    const std::string name = "VERYLONGSERVERNAME20";
+    world.addComputer(name, {"admin:pw"});
+    world.storeRecord(name, name, "admin", "pw", 0);
+    RunResult run = runVeskCfg({"cc", name}, {{"admin\rpw\r"}, true, {}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(contains(world.trace(), "WNetAddConnection2A \\\\" + name + "\\ipc$ admin -> 0"));
+}
+
+}  // namespace

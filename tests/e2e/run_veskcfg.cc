@@ -1,0 +1,123 @@
+#include "tests/e2e/run_veskcfg.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool echoIsOff(int master) {
+    struct termios mode;
+    return tcgetattr(master, &mode) == 0 && !(mode.c_lflag & ECHO);
+}
+
+bool exited(pid_t child, int& status) {
+    if (status != -1) return true;
+    int raw = 0;
+    if (waitpid(child, &raw, WNOHANG) != child) return false;
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return true;
+}
+
+void drain(int fd, std::string& into) {
+    char buffer[4096];
+    for (;;) {
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0) return;
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) return;
+        into.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+size_t promptsShown(const std::string& out) {
+    size_t count = 0;
+    for (size_t at = out.find(" Press <Esc> to quit"); at != std::string::npos; at = out.find(" Press <Esc> to quit", at + 1))
+        ++count;
+    return count;
+}
+
+// Waits until the prompt-th prompt has been shown and reads keys (the
+// terminal's echo is off), or the child has ended; at most five seconds.
+void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int& status) {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline && !exited(child, status)) {
+        drain(out, shown);
+        if (promptsShown(shown) >= prompt && echoIsOff(master)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+}  // namespace
+
+RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options) {
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+
+    pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        if (options.terminal) ioctl(slave, TIOCSCTTY, 0);
+        int nothing = open("/dev/null", O_RDONLY);
+        dup2(nothing, 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        closefrom(3);
+        for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(VESKCFG_BINARY));
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(VESKCFG_BINARY, argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    RunResult result;
+    for (size_t prompt = 1; prompt <= options.keys.size(); ++prompt) {
+        waitForPrompt(prompt, master, outPipe[0], result.out, child, result.status);
+        if (exited(child, result.status)) break;
+        const std::string& keys = options.keys[prompt - 1];
+        ssize_t ignored = write(master, keys.data(), keys.size());
+        (void)ignored;
+    }
+    if (options.signalAtPrompt) {
+        waitForPrompt(1, master, outPipe[0], result.out, child, result.status);
+        kill(child, options.signalAtPrompt);
+    }
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!exited(child, result.status)) {
+        drain(outPipe[0], result.out);
+        drain(errPipe[0], result.err);
+        if (Clock::now() > deadline) {  // never let a hung run hang the suite
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            result.status = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    drain(outPipe[0], result.out);
+    drain(errPipe[0], result.err);
+    drain(master, result.echo);
+    result.echoOnAtEnd = !echoIsOff(master);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    close(master);
+    close(slave);
+    return result;
+}

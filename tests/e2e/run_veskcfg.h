@@ -1,0 +1,24 @@
+// Runs the real VeskCfg binary with its controlling terminal on a
+// pseudo-terminal, types keys at its prompts and collects what it wrote.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct RunResult {
+    std::string out;   // standard output, byte for byte
+    std::string err;   // standard error: the tool never writes there
+    std::string echo;  // what the prompt echoed on the terminal
+    int status = -1;   // exit status, or -1 when it did not exit by itself
+    bool echoOnAtEnd = false;  // the terminal had its echo back when the run ended
+};
+
+struct RunOptions {
+    std::vector<std::string> keys;  // typed at each prompt in turn
+    bool terminal = true;           // false: no controlling terminal at all
+    std::vector<std::pair<std::string, std::string>> environment;
+    int signalAtPrompt = 0;  // sent once the first prompt reads keys
+};
+
+RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options = {});

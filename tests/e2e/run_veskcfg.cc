@@ -62,6 +62,10 @@ void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t
 }  // namespace
 
 RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options) {
+    return runVeskCfg(VESKCFG_BINARY, arguments, options);
+}
+
+RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options) {
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
     int outPipe[2], errPipe[2];
@@ -73,36 +77,39 @@ RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions
         if (options.terminal) ioctl(slave, TIOCSCTTY, 0);
         int nothing = open("/dev/null", O_RDONLY);
         dup2(nothing, 0);
-        dup2(outPipe[1], 1);
+        dup2(options.outputOnTerminal ? slave : outPipe[1], 1);
         dup2(errPipe[1], 2);
         closefrom(3);
         for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(VESKCFG_BINARY));
+        argv.push_back(const_cast<char*>(binary));
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
-        execv(VESKCFG_BINARY, argv.data());
+        execv(binary, argv.data());
         _exit(127);
     }
     close(outPipe[1]);
     close(errPipe[1]);
 
     RunResult result;
+    int watched = options.outputOnTerminal ? master : outPipe[0];
+    std::string& watchedText = options.outputOnTerminal ? result.echo : result.out;
     for (size_t prompt = 1; prompt <= options.keys.size(); ++prompt) {
-        waitForPrompt(prompt, master, outPipe[0], result.out, child, result.status);
+        waitForPrompt(prompt, master, watched, watchedText, child, result.status);
         if (exited(child, result.status)) break;
         const std::string& keys = options.keys[prompt - 1];
         ssize_t ignored = write(master, keys.data(), keys.size());
         (void)ignored;
     }
     if (options.signalAtPrompt) {
-        waitForPrompt(1, master, outPipe[0], result.out, child, result.status);
+        waitForPrompt(1, master, watched, watchedText, child, result.status);
         kill(child, options.signalAtPrompt);
     }
     auto deadline = Clock::now() + std::chrono::seconds(10);
     while (!exited(child, result.status)) {
         drain(outPipe[0], result.out);
         drain(errPipe[0], result.err);
+        drain(master, result.echo);
         if (Clock::now() > deadline) {  // never let a hung run hang the suite
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);

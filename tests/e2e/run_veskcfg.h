@@ -19,6 +19,10 @@ struct RunOptions {
     bool terminal = true;           // false: no controlling terminal at all
     std::vector<std::pair<std::string, std::string>> environment;
     int signalAtPrompt = 0;  // sent once the first prompt reads keys
+    // Standard output on the terminal too, as a person at the console sees
+    // it: everything then arrives in echo, in order.
+    bool outputOnTerminal = false;
 };
 
+RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options = {});
 RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options = {});

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds VeskCfg and runs a short session on a fresh simulated network.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build/demo -G Ninja -DVESKCFG_TESTS=OFF >/dev/null
+cmake --build build/demo >/dev/null
+world=$(mktemp -d /tmp/veskcfg-demo-XXXXXX)
+trap 'rm -rf "$world"' EXIT
+build/demo/veskcfg-demo build/demo/VeskCfg "$world/world"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what building and testing VeskCfg needs on Debian, when missing.
+set -euo pipefail
+needed=()
+command -v g++ >/dev/null || needed+=(g++)
+command -v cmake >/dev/null || needed+=(cmake)
+command -v ninja >/dev/null || needed+=(ninja-build)
+[ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev)
+[ ${#needed[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${needed[@]}" >/dev/null

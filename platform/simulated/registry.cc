@@ -150,6 +150,8 @@ LONG changeHive(SimKey& handle, Change change) {
         hives().erase(handle.folder);  // the file still holds the old hive
         return ERROR_CANTWRITE;
     }
+    // Nobody else writes while we hold the lock: what we hold is the new file.
+    hives()[handle.folder].identity = sim::identityOf(hivePath(handle.folder));
     return ERROR_SUCCESS;
 }
 

@@ -56,8 +56,8 @@ void printLoadFailure(LONG code) {
 bool takeName(char* argument, char (&name)[kMaxNameLength + 1]) {
     size_t length = std::strlen(argument);
     if (length > kMaxNameLength) {
-        std::printf("A server name can hold at most %zu characters; the name given has %zu.\n", kMaxNameLength,
-                    length);
+        std::printf("A server name can hold at most %lu characters; the name given has %lu.\n",
+                    static_cast<unsigned long>(kMaxNameLength), static_cast<unsigned long>(length));
         return false;
     }
     _mbsupr(reinterpret_cast<unsigned char*>(argument));

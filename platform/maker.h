@@ -4,6 +4,8 @@
 
 #include "platform/win32.h"
 
+extern "C" {
+
 // Quenbase.dll, the record store.
 LONG QuenbaseOpen(LONG flags);                                          // ordinal 100
 LONG QuenbaseCommit(LONG first, LONG second);                           // ordinal 114
@@ -18,3 +20,5 @@ LONG ZenthalServersRoot(LPSTR buffer, DWORD size);  // ordinal 1262
 // bytes 4-23 hold the product key name. Success when the low 16 bits of the
 // result are not zero.
 LONG MorvaneProductInfo(LONG recordType, void* productInfo);  // ordinal 106
+
+}  // extern "C"

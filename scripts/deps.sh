@@ -5,9 +5,13 @@ needed=()
 command -v g++ >/dev/null || needed+=(g++)
 command -v cmake >/dev/null || needed+=(cmake)
 command -v ninja >/dev/null || needed+=(ninja-build)
-[ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev)
+[ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev googletest)
+[ -d /usr/src/googletest ] || needed+=(googletest)
+# The Windows build, and Wine to run it.
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${needed[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${needed[@]}" >/dev/null

@@ -1,0 +1,33 @@
+# Windows: the real Win32 calls, and our stand-ins for the maker's libraries
+# as DLLs that export by ordinal only; VeskCfg.exe imports them by ordinal.
+
+# The program and its DLLs side by side, as they are installed.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+function(maker_library name)
+  add_library(${name} SHARED ${ARGN})
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+endfunction()
+
+maker_library(Zenthal platform/standins/zenthal.cc platform/standins/zenthal.def)
+maker_library(Morvane platform/standins/morvane.cc platform/native/no_faults.cc platform/standins/morvane.def)
+maker_library(Quenbase platform/standins/quenbase.cc platform/native/no_faults.cc platform/standins/quenbase.def)
+target_link_libraries(Quenbase Zenthal Morvane advapi32)
+
+add_library(vesknative STATIC
+  platform/extended_keys.cc
+  platform/native/console.cc
+  platform/native/process.cc
+)
+target_include_directories(vesknative PUBLIC ${CMAKE_SOURCE_DIR})
+
+set(VESKCFG_LINK veskcore vesknative Quenbase Zenthal Morvane advapi32 mpr)
+
+add_executable(VeskCfg cli/main.cc)
+target_link_libraries(VeskCfg ${VESKCFG_LINK})
+
+if(VESKCFG_TESTS)
+  enable_testing()
+  add_subdirectory(tests/native)
+endif()

@@ -2,7 +2,7 @@
 # Builds VeskCfg and runs a short session on a fresh simulated network.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh linux
 cmake -S . -B build/demo -G Ninja -DVESKCFG_TESTS=OFF >/dev/null
 cmake --build build/demo >/dev/null
 world=$(mktemp -d /tmp/veskcfg-demo-XXXXXX)

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building and testing VeskCfg needs on Debian, when missing.
+# With "linux", only what the Linux build needs.
 set -euo pipefail
+scope=${1:-all}
 needed=()
 command -v g++ >/dev/null || needed+=(g++)
 command -v cmake >/dev/null || needed+=(cmake)
 command -v ninja >/dev/null || needed+=(ninja-build)
 [ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev googletest)
 [ -d /usr/src/googletest ] || needed+=(googletest)
-# The Windows build, and Wine to run it.
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
-[ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
+if [ "$scope" = all ]; then  # the Windows build, and Wine to run it
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
+  [ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
+fi
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

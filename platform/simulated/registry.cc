@@ -16,8 +16,6 @@
 #include "platform/simulated/world.h"
 #include "platform/win32.h"
 
-#define ERROR_KEY_DELETED 1018L
-
 namespace {
 
 struct SimKey {
@@ -33,9 +31,10 @@ struct CachedHive {
     std::unique_ptr<sim::RegKey> root;
 };
 
+// Never destroyed: the leak report below reads it at exit.
 std::set<SimKey*>& liveKeys() {
-    static std::set<SimKey*> keys;
-    return keys;
+    static auto* keys = new std::set<SimKey*>;
+    return *keys;
 }
 
 struct LeakReport {
@@ -69,12 +68,12 @@ LONG resolve(HKEY key, SimKey& out) {
 
 std::string hivePath(const std::string& folder) { return folder + "/hklm.reg"; }
 
-// The hive as its file holds it now; 1009 when the file cannot be parsed.
 std::map<std::string, CachedHive>& hives() {
     static std::map<std::string, CachedHive> cache;
     return cache;
 }
 
+// The hive as its file holds it now; 1009 when the file cannot be parsed.
 LONG currentHive(const std::string& folder, sim::RegKey*& root) {
     static sim::RegKey emptyRoot;
     if (folder.empty()) {

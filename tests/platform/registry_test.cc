@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <string>
@@ -163,6 +165,24 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Busy", 0, KEY_READ, &key), 0);
     EXPECT_EQ(valueNames(key).size(), static_cast<size_t>(kWriters * kValuesEach));
+    RegCloseKey(key);
+}
+
+// A run killed in the middle of its writes leaves a whole hive behind.
+TEST_F(RegistryTest, KilledWriterLeavesAWholeHive) {
+    RegCloseKey(createKey("SOFTWARE\\Killed"));
+    pid_t child = fork();
+    if (child == 0) {
+        HKEY key = nullptr;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Killed", 0, KEY_ALL_ACCESS, &key);
+        for (int i = 0;; ++i) RegSetValueExA(key, ("V" + std::to_string(i)).c_str(), 0, REG_SZ, nullptr, 0);
+    }
+    usleep(100000);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Killed", 0, KEY_READ, &key), 0);
+    EXPECT_GT(valueNames(key).size(), 0u);
     RegCloseKey(key);
 }
 

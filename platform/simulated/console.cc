@@ -45,6 +45,10 @@ void onSignal(int number) {
     raise(number);
 }
 
+void restoreSignals() {
+    for (int i = 0; i < 3; ++i) sigaction(kRestoringSignals[i], &savedActions[i], nullptr);
+}
+
 bool enterRawMode() {
     if (rawMode) return true;
     if (tcgetattr(ttyFd, &savedMode) != 0) return false;
@@ -62,6 +66,7 @@ bool enterRawMode() {
     rawMode = true;  // before the change, so that a signal during it restores
     if (tcsetattr(ttyFd, TCSANOW, &raw) != 0) {
         rawMode = false;
+        restoreSignals();
         return false;
     }
     return true;
@@ -115,5 +120,5 @@ void ConsoleEndKeys() {
     pendingValues.clear();
     if (!rawMode) return;
     restoreMode();
-    for (int i = 0; i < 3; ++i) sigaction(kRestoringSignals[i], &savedActions[i], nullptr);
+    restoreSignals();
 }

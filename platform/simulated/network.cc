@@ -79,6 +79,7 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
     std::string localFolder = sim::localComputerFolder(true);
     if (localFolder.empty()) return ERROR_NOT_ENOUGH_MEMORY;
     sim::FolderLock lock(localFolder);
+    if (!lock.held()) return ERROR_NOT_ENOUGH_MEMORY;  // unlocked, another run's change could be lost
     std::vector<Connection> connections = readConnections(localFolder);
     bool alreadyOpen = false;
     for (const Connection& connection : connections) {
@@ -103,6 +104,7 @@ DWORD cancelConnection(const std::string& remoteName) {
     std::string localFolder = sim::localComputerFolder(false);
     if (localFolder.empty()) return ERROR_NOT_CONNECTED;
     sim::FolderLock lock(localFolder);
+    if (!lock.held()) return ERROR_NOT_ENOUGH_MEMORY;
     std::vector<Connection> connections = readConnections(localFolder);
     std::vector<Connection> kept;
     for (const Connection& connection : connections)

@@ -90,21 +90,31 @@ TEST_F(NetworkTest, EscMakesNoAttempt) {
     EXPECT_EQ(world.trace(), "");
 }
 
-TEST_F(NetworkTest, ConflictIsCancelledOnceAndTriedOnceMore) {
-    world.storeRecord("SRV", "SRV", "admin", "Secret", 0);
-    world.write("ALPHA/connections", "\\\\SRV\\ipc$ other\n");
-    EXPECT_EQ(RemoteConnection("SRV", "ipc$", nullptr, nullptr), 0);
-    EXPECT_EQ(count(world.trace(), "WNetCancelConnection2A \\\\SRV\\ipc$"), 1u);
-    EXPECT_EQ(count(world.trace(), "WNetAddConnection2A"), 2u);
-    EXPECT_EQ(world.connections(), "\\\\SRV\\ipc$ admin\n");
-}
-
-TEST_F(NetworkTest, SecondConflictIsReturned) {
-    world.storeRecord("SRV", "SRV", "admin", "Secret", 0);
-    world.write("SRV/faults", "WNetAddConnection2A 1219\n");
-    EXPECT_EQ(RemoteConnection("SRV", "ipc$", nullptr, nullptr), 1219);
-    EXPECT_EQ(count(world.trace(), "WNetCancelConnection2A"), 1u);
-    EXPECT_EQ(count(world.trace(), "WNetAddConnection2A"), 2u);
+// A connection under another account (1219) is cancelled once, by force, and
+// the connection tried once more; a second 1219 is the result.
+TEST(CredentialConflict, OneForcedCancelAndOneRetry) {
+    struct Case {
+        const char* what;
+        const char* file;
+        const char* content;
+        int result;
+        const char* connectionsAfter;
+    };
+    const Case cases[] = {
+        {"the retry succeeds", "ALPHA/connections", "\\\\SRV\\ipc$ other\n", 0, "\\\\SRV\\ipc$ admin\n"},
+        {"the retry meets 1219 again", "SRV/faults", "WNetAddConnection2A 1219\n", 1219, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempWorld world;
+        world.addComputer("SRV", {"admin:Secret"});
+        world.storeRecord("SRV", "SRV", "admin", "Secret", 0);
+        world.write(c.file, c.content);
+        EXPECT_EQ(RemoteConnection("SRV", "ipc$", nullptr, nullptr), c.result);
+        EXPECT_EQ(count(world.trace(), "WNetCancelConnection2A \\\\SRV\\ipc$"), 1u);
+        EXPECT_EQ(count(world.trace(), "WNetAddConnection2A"), 2u);
+        EXPECT_EQ(world.connections(), c.connectionsAfter);
+    }
 }
 
 TEST_F(NetworkTest, NameTooLongForTheRemoteNameIsRefused) {

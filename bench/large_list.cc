@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_veskcfg.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
+#include "tools/support/run_veskcfg.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ double secondsOf(const std::vector<std::string>& arguments, int& status, const s
     RunOptions options;
     if (!keys.empty()) options.keys = {keys};
     auto started = std::chrono::steady_clock::now();
-    status = runVeskCfg(arguments, options).status;
+    status = runVeskCfg(VESKCFG_BINARY, arguments, options).status;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 

@@ -23,6 +23,8 @@ struct Command {
 int forceRemovePair(const char*, const char* distributed) { return forceRemove(distributed); }
 
 // Looked up in this order; the first row whose word and number of names fit.
+// The blank before the full stop of the rd and frd lines is kept on purpose:
+// administrators' scripts match these lines byte for byte.
 const Command kCommands[] = {
     {"mp", 1, "Making %s a primary.\n", nullptr, makePrimary, nullptr},
     {"cc", 1, "Changing credentials for %s.\n", nullptr, changeCredentials, nullptr},
@@ -35,16 +37,20 @@ const Command kCommands[] = {
     {"frd", 2, "Force the Removing of %s from %s .\n", "You can not remove %s from %s.\n", nullptr, forceRemovePair},
 };
 
-char commandWord[4];
-char firstName[kMaxNameLength + 1];
-char secondName[kMaxNameLength + 1];
+// The command line as the dispatcher normalised it.
+struct CommandLine {
+    char word[4] = {};
+    char firstName[kMaxNameLength + 1] = {};
+    char secondName[kMaxNameLength + 1] = {};
+};
 
 bool same(const char* left, const char* right) {
     return _mbscmp(reinterpret_cast<const unsigned char*>(left), reinterpret_cast<const unsigned char*>(right)) == 0;
 }
 
+// The blank before the full stop is kept as administrators' scripts know it.
 void printLoadFailure(LONG code) {
-    char localName[260] = {};
+    char localName[MAX_PATH] = {};
     DWORD size = sizeof localName;
     GetComputerNameA(localName, &size);
     std::printf("Could not load Quenbase.dll: the registry of %s cannot be read (error %ld) .\n", localName,
@@ -65,15 +71,42 @@ bool takeName(char* argument, char (&name)[kMaxNameLength + 1]) {
     return true;
 }
 
-const Command* findCommand(int names) {
+const Command* findCommand(const char* word, int names) {
     for (const Command& command : kCommands)
-        if (command.names == names && same(command.word, commandWord)) return &command;
+        if (command.names == names && same(command.word, word)) return &command;
     return nullptr;
+}
+
+// Fills line from the arguments; the command the line asks for, or null when
+// it fits none. False, after saying why, when a name is refused.
+bool parse(int argc, char** argv, CommandLine& line, const Command*& command) {
+    command = nullptr;
+    // A word of four or more characters matches no command.
+    _mbslwr(reinterpret_cast<unsigned char*>(argv[1]));
+    if (std::strlen(argv[1]) < sizeof line.word) std::strcpy(line.word, argv[1]);
+    if (argc == 3) {
+        if (!takeName(argv[2], line.firstName)) return false;
+        command = findCommand(line.word, 1);
+    } else if (argc == 4) {
+        if (!takeName(argv[2], line.firstName) || !takeName(argv[3], line.secondName)) return false;
+        command = findCommand(line.word, 2);
+    }
+    return true;
+}
+
+int run(const Command& command, const CommandLine& line) {
+    if (command.names == 1) {
+        std::printf(command.progress, line.firstName);
+        return command.runOne(line.firstName);
+    }
+    std::printf(command.progress, line.secondName, line.firstName);
+    return command.runTwo(line.firstName, line.secondName);
 }
 
 }  // namespace
 
 void printUsage() {
+    // "Sintax" is kept as administrators' scripts know it.
     static const char* const kUsage[] = {
         " Vesklane Configuration Version 0.1.\n",
         " Sintax:\n",
@@ -104,36 +137,18 @@ int CommandDispatcher(int argc, char** argv) {
         printLoadFailure(code);
         return code;
     }
-    // A word of four or more characters matches no command.
-    _mbslwr(reinterpret_cast<unsigned char*>(argv[1]));
-    commandWord[0] = '\0';
-    if (std::strlen(argv[1]) < sizeof commandWord) std::strcpy(commandWord, argv[1]);
-
+    CommandLine line;
     const Command* command = nullptr;
-    if (argc == 3) {
-        if (!takeName(argv[2], firstName)) return ERROR_INVALID_NAME;
-        command = findCommand(1);
-    } else if (argc == 4) {
-        if (!takeName(argv[2], firstName) || !takeName(argv[3], secondName)) return ERROR_INVALID_NAME;
-        command = findCommand(2);
-    }
+    if (!parse(argc, argv, line, command)) return ERROR_INVALID_NAME;
     if (!command) {
         printUsage();
         return ERROR_INVALID_PARAMETER;
     }
-
-    int result;
-    if (command->names == 1) {
-        std::printf(command->progress, firstName);
-        result = command->runOne(firstName);
-    } else {
-        if (same(firstName, secondName)) {
-            std::printf(command->refusal, secondName, firstName);
-            return ERROR_INVALID_PARAMETER;
-        }
-        std::printf(command->progress, secondName, firstName);
-        result = command->runTwo(firstName, secondName);
+    if (command->names == 2 && same(line.firstName, line.secondName)) {
+        std::printf(command->refusal, line.secondName, line.firstName);
+        return ERROR_INVALID_PARAMETER;
     }
+    int result = run(*command, line);
     if (result == 0) std::printf("Transaction OK!\n");
     return result;
 }

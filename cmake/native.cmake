@@ -7,27 +7,31 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 function(maker_library name)
   add_library(${name} SHARED ${ARGN})
   set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
 endfunction()
 
 maker_library(Zenthal platform/standins/zenthal.cc platform/standins/zenthal.def)
 maker_library(Morvane platform/standins/morvane.cc platform/native/no_faults.cc platform/standins/morvane.def)
 maker_library(Quenbase platform/standins/quenbase.cc platform/native/no_faults.cc platform/standins/quenbase.def)
-target_link_libraries(Quenbase Zenthal Morvane advapi32)
+target_link_libraries(Quenbase PRIVATE Zenthal Morvane advapi32)
 
 add_library(vesknative STATIC
   platform/extended_keys.cc
   platform/native/console.cc
   platform/native/process.cc
 )
-target_include_directories(vesknative PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(vesknative PUBLIC ${PROJECT_SOURCE_DIR})
 
-set(VESKCFG_LINK veskcore vesknative Quenbase Zenthal Morvane advapi32 mpr)
+target_link_libraries(veskcore PUBLIC vesknative Quenbase Zenthal Morvane advapi32 mpr)
 
 add_executable(VeskCfg cli/main.cc)
-target_link_libraries(VeskCfg ${VESKCFG_LINK})
+target_link_libraries(VeskCfg veskcore)
 
-if(VESKCFG_TESTS)
-  enable_testing()
-  add_subdirectory(tests/native)
+if(BUILD_TESTING)
+  set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources, built for Windows")
+  if(EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+    add_subdirectory(tests/native)
+  else()
+    message(STATUS "GoogleTest sources not found in ${GTEST_SOURCE_DIR}: the tests are not built")
+  endif()
 endif()

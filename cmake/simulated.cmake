@@ -1,22 +1,26 @@
 # Linux: the simulated Windows, with our maker-library stand-ins linked in.
 
-add_library(veskmaker STATIC
-  platform/standins/quenbase.cc
-  platform/standins/zenthal.cc
-  platform/standins/morvane.cc
-)
-target_include_directories(veskmaker PUBLIC ${CMAKE_SOURCE_DIR})
-
 # Registry, network and system services over a world directory.
 add_library(vesksim STATIC
   platform/simulated/codepage.cc
   platform/simulated/world.cc
+  platform/simulated/files.cc
+  platform/simulated/faults.cc
+  platform/simulated/trace.cc
   platform/simulated/hive.cc
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc
 )
-target_include_directories(vesksim PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(vesksim PUBLIC ${PROJECT_SOURCE_DIR})
+
+# The maker's libraries; the record store keeps its records in the registry.
+add_library(veskmaker STATIC
+  platform/standins/quenbase.cc
+  platform/standins/zenthal.cc
+  platform/standins/morvane.cc
+)
+target_link_libraries(veskmaker PUBLIC vesksim)
 
 # The console: the controlling terminal.
 add_library(vesksimconsole STATIC
@@ -24,30 +28,32 @@ add_library(vesksimconsole STATIC
   platform/simulated/key_decoder.cc
   platform/simulated/console.cc
 )
-target_include_directories(vesksimconsole PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(vesksimconsole PUBLIC ${PROJECT_SOURCE_DIR})
 
-# The layers call one another both ways (the store stand-in calls the
-# registry, the registry answers the core), hence the group.
-set(VESKCFG_LINK -Wl,--start-group veskcore veskmaker vesksim vesksimconsole -Wl,--end-group)
+target_link_libraries(veskcore PUBLIC veskmaker vesksim vesksimconsole)
 
 add_executable(VeskCfg cli/main.cc)
-target_link_libraries(VeskCfg ${VESKCFG_LINK})
+target_link_libraries(VeskCfg veskcore)
 
-# Runs VeskCfg on a pseudo-terminal and types at its prompts: for the
-# end-to-end tests and the demonstration.
-add_library(veskpty STATIC tests/e2e/run_veskcfg.cc)
-target_include_directories(veskpty PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(veskpty PRIVATE VESKCFG_BINARY="$<TARGET_FILE:VeskCfg>")
-target_link_libraries(veskpty PUBLIC util)
+# Runs VeskCfg on a pseudo-terminal and builds throw-away worlds: for the
+# demonstration, the benchmark and the tests.
+add_library(vesksupport STATIC tools/support/run_veskcfg.cc tools/support/temp_world.cc)
+target_link_libraries(vesksupport PUBLIC veskcore util)
 
 add_executable(veskcfg-demo tools/demo.cc)
-target_link_libraries(veskcfg-demo veskpty)
+target_link_libraries(veskcfg-demo vesksupport)
 add_dependencies(veskcfg-demo VeskCfg)
 
-if(VESKCFG_TESTS)
-  add_executable(veskcfg-bench bench/large_list.cc tests/support/temp_world.cc)
-  target_link_libraries(veskcfg-bench veskpty ${VESKCFG_LINK})
-  add_dependencies(veskcfg-bench VeskCfg)
-  enable_testing()
-  add_subdirectory(tests)
+add_executable(veskcfg-bench bench/large_list.cc)
+target_link_libraries(veskcfg-bench vesksupport)
+target_compile_definitions(veskcfg-bench PRIVATE VESKCFG_BINARY="$<TARGET_FILE:VeskCfg>")
+add_dependencies(veskcfg-bench VeskCfg)
+
+if(BUILD_TESTING)
+  find_package(GTest)
+  if(GTest_FOUND)
+    add_subdirectory(tests)
+  else()
+    message(STATUS "GoogleTest not found: the tests are not built")
+  endif()
 endif()

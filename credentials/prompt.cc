@@ -23,9 +23,9 @@ bool readField(char* buffer, bool masked) {
         if (key == kBackspace) {
             if (count > 0) {
                 --count;
-                ConsoleWriteByte(8);
+                ConsoleWriteByte(kBackspace);
                 ConsoleWriteByte(' ');
-                ConsoleWriteByte(8);
+                ConsoleWriteByte(kBackspace);
             }
             continue;
         }

@@ -7,6 +7,7 @@
 #include "credentials/scramble.h"
 #include "credentials/stored_record.h"
 #include "credentials/wipe.h"
+#include "platform/result_codes.h"
 #include "platform/win32.h"
 #include "store/role_record.h"
 
@@ -43,12 +44,12 @@ DWORD openIpcConnection(char* remoteName, const char* password, const char* user
 }
 
 int RemoteConnection(const char* serverName, const char* shareName, char* userNameOut, char* passwordOut) {
-    char remoteName[260] = {};
+    char remoteName[MAX_PATH] = {};
     int length = std::snprintf(remoteName, sizeof remoteName, "\\\\%s\\%s", serverName, shareName);
     if (length < 0 || length >= static_cast<int>(sizeof remoteName)) return ERROR_INVALID_NAME;
 
-    SecretBuffer<260> userName;
-    SecretBuffer<260> password;
+    SecretBuffer<MAX_PATH> userName;
+    SecretBuffer<MAX_PATH> password;
     ServerRoleRecord record = {};
     DWORD size = ROLE_RECORD_SIZE;
     if (StoredRecordLookup(serverName, ROLE_RECORD_TYPE, &record, &size) == 0) {

@@ -6,20 +6,14 @@
 
 #include "platform/maker.h"
 
-namespace {
-constexpr size_t kProductInfoSize = 28;
-constexpr size_t kProductNameOffset = 4;
-constexpr size_t kProductNameSize = 20;
-}  // namespace
-
 int lookupProductKeyName(LONG recordType, char* nameBuffer) {
-    unsigned char* productInfo = static_cast<unsigned char*>(std::calloc(1, kProductInfoSize));
+    unsigned char* productInfo = static_cast<unsigned char*>(std::calloc(1, PRODUCT_INFO_SIZE));
     if (!productInfo) return 0;
     int found = 0;
     if (MorvaneProductInfo(recordType, productInfo) & 0xFFFF) {
-        // The library's name need not be terminated within its 20 bytes.
-        size_t length = strnlen(reinterpret_cast<char*>(productInfo + kProductNameOffset), kProductNameSize);
-        std::memcpy(nameBuffer, productInfo + kProductNameOffset, length);
+        const char* name = reinterpret_cast<char*>(productInfo + PRODUCT_NAME_OFFSET);
+        size_t length = strnlen(name, PRODUCT_NAME_SIZE);
+        std::memcpy(nameBuffer, name, length);
         nameBuffer[length] = '\0';
         found = 1;
     }
@@ -28,19 +22,19 @@ int lookupProductKeyName(LONG recordType, char* nameBuffer) {
 }
 
 LONG StoredRecordLookup(LPCSTR serverName, LONG recordType, void* recordBuffer, DWORD* size) {
-    char root[260] = {};
+    char root[MAX_PATH] = {};
     ZenthalServersRoot(root, sizeof root);
     if (root[0] == '\0') return ERROR_FILE_NOT_FOUND;  // no root: no record can be stored
 
-    char productName[260] = {};
+    char productName[MAX_PATH] = {};
     if (!lookupProductKeyName(recordType, productName)) std::strcpy(productName, "Tallmere");
-    char keyPath[260] = {};
+    char keyPath[MAX_PATH] = {};
     int length = std::snprintf(keyPath, sizeof keyPath, "%s\\%s\\%s", root, serverName, productName);
     if (length < 0 || length >= static_cast<int>(sizeof keyPath)) return ERROR_FILENAME_EXCED_RANGE;
 
     HKEY key = nullptr;
     if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key)) return code;
-    char valueName[260] = {};
+    char valueName[MAX_PATH] = {};
     std::snprintf(valueName, sizeof valueName, "%s_%d", "Slot", 1);
     DWORD reported = *size;
     LONG code = RegQueryValueExA(key, valueName, nullptr, nullptr, static_cast<LPBYTE>(recordBuffer), &reported);

@@ -8,5 +8,5 @@
 // which callers take as "no record stored".
 LONG StoredRecordLookup(LPCSTR serverName, LONG recordType, void* recordBuffer, DWORD* size);
 
-// 1 when the product key name was written into the 260-byte nameBuffer.
+// 1 when the product key name was written into the MAX_PATH-byte nameBuffer.
 int lookupProductKeyName(LONG recordType, char* nameBuffer);

@@ -1,13 +1,11 @@
 // md PRIMARY DISTRIBUTED: write DISTRIBUTED's record naming PRIMARY, then add
 // DISTRIBUTED to PRIMARY's list; when that fails, delete the record again.
 #include <cstdio>
-#include <cstring>
 
-#include "cli/report_error.h"
-#include "credentials/scramble.h"
 #include "credentials/wipe.h"
 #include "operations/common.h"
 #include "operations/operations.h"
+#include "operations/report_error.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -16,11 +14,10 @@ namespace {
 // Checks that primary names itself, shows its present servers and adds
 // distributed to its list.
 int linkToPrimary(const char* primary, const char* distributed) {
-    char primaryCopy[260];
+    char primaryCopy[MAX_PATH];
     copyName(primaryCopy, primary);
-    ServerRoleRecord record = {};
-    DWORD size = ROLE_RECORD_SIZE;
-    if (int code = readRecord(primaryCopy, ROLE_RECORD_TYPE, &record, &size)) {
+    ServerRoleRecord record;
+    if (int code = readRoleRecord(primaryCopy, record)) {
         std::printf("%s is not primary or distributed.\n", primary);
         return code;
     }
@@ -40,7 +37,9 @@ int linkToPrimary(const char* primary, const char* distributed) {
         closeList(rootKey, listKey);
     }
 
-    if (int code = changeListEntry(primaryCopy, distributed, 1)) {
+    if (int code = changeListEntry(primaryCopy, distributed, LIST_ADD)) {
+        // Reported here and once more by the caller: the doubled ERROR! line is
+        // kept as administrators' scripts know it.
         reportError(kTransactionFailedContext, code);
         return code;
     }
@@ -51,39 +50,20 @@ int linkToPrimary(const char* primary, const char* distributed) {
 
 int assignDistributed(const char* primary, const char* distributed) {
     if (!fitsPrimaryName(primary)) return ERROR_INVALID_NAME;
-    char primaryCopy[260];
+    char primaryCopy[MAX_PATH];
     copyName(primaryCopy, primary);
-    ServerRoleRecord newRecord = {};
-    std::strcpy(newRecord.primaryName, primary);
-    newRecord.isDistributed = 1;
 
     OpenConnections connections;
     SecretBuffer<64> usedUserName;
     SecretBuffer<64> usedPassword;
     if (int code = connectTo(connections, distributed, usedUserName.text, usedPassword.text)) return code;
     if (int code = connectTo(connections, primary)) return code;
-    scrambleText(newRecord.userName, usedUserName.text);
-    scrambleText(newRecord.password, usedPassword.text);
-
-    ServerRoleRecord existing = {};
-    DWORD size = ROLE_RECORD_SIZE;
-    if (readRecord(distributed, ROLE_RECORD_TYPE, &existing, &size) == 0) {
-        StoredName itsPrimary = storedPrimaryName(existing);
-        if (sameServerName(distributed, itsPrimary.text)) std::printf("%s is already a primary.\n", distributed);
-        else std::printf("%s is already attached to %s.\n", distributed, itsPrimary.text);
-        return RESULT_REFUSED;
-    }
-
-    size = ROLE_RECORD_SIZE;
-    if (int code = writeRecord(distributed, ROLE_RECORD_TYPE, &newRecord, &size)) {
-        reportError(kTransactionFailedContext, code);
-        return code;
-    }
+    if (int code = createRoleRecord(distributed, primary, usedUserName.text, usedPassword.text)) return code;
 
     if (int code = linkToPrimary(primaryCopy, distributed)) {
         reportError(kTransactionFailedContext, code);
         // Undo the write; if even that fails there is nothing better to do.
-        size = 0;
+        DWORD size = 0;
         deleteRecord(distributed, ROLE_RECORD_TYPE, &size);
         return code;
     }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/report_error.h"
 #include "credentials/prompt.h"
 #include "credentials/remote_connection.h"
 #include "credentials/scramble.h"
@@ -11,6 +10,7 @@
 #include "credentials/wipe.h"
 #include "operations/common.h"
 #include "operations/operations.h"
+#include "operations/report_error.h"
 #include "store/record_store.h"
 
 int changeCredentials(const char* server) {
@@ -22,8 +22,8 @@ int changeCredentials(const char* server) {
         return code;
     }
 
-    SecretBuffer<260> userName;
-    SecretBuffer<260> password;
+    SecretBuffer<MAX_PATH> userName;
+    SecretBuffer<MAX_PATH> password;
     unscrambleText(record.userName, userName.text);
     unscrambleText(record.password, password.text);
     char masked[CREDENTIAL_FIELD_SIZE + 1] = {};
@@ -34,8 +34,8 @@ int changeCredentials(const char* server) {
 
     if (CredentialPrompt(userName.text, password.text, server) != 0) return RESULT_CANCELLED;
 
-    // 260 bytes, like every other remote name, so that long names fit.
-    char remoteName[260] = {};
+    // MAX_PATH bytes, like every other remote name, so that long names fit.
+    char remoteName[MAX_PATH] = {};
     int length = std::snprintf(remoteName, sizeof remoteName, "\\\\%s\\%s", server, "ipc$");
     DWORD code = length < static_cast<int>(sizeof remoteName)
                      ? openIpcConnection(remoteName, password.text, userName.text)

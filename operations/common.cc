@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/report_error.h"
 #include "credentials/remote_connection.h"
+#include "credentials/scramble.h"
+#include "credentials/wipe.h"
+#include "operations/report_error.h"
+#include "store/record_store.h"
 #include "store/server_list.h"
 
 void OpenConnections::opened(const char* server) {
@@ -38,6 +41,35 @@ StoredName storedPrimaryName(const ServerRoleRecord& record) {
     return name;
 }
 
+namespace {
+
+// True, after saying why, when server already has a role.
+bool refuseExistingRole(const char* server) {
+    ServerRoleRecord existing;
+    // Any failed read means no record: the write that follows decides.
+    if (readRoleRecord(server, existing) != 0) return false;
+    StoredName itsPrimary = storedPrimaryName(existing);
+    if (sameServerName(server, itsPrimary.text)) std::printf("%s is already a primary.\n", server);
+    else std::printf("%s is already attached to %s.\n", server, itsPrimary.text);
+    return true;
+}
+
+}  // namespace
+
+int createRoleRecord(const char* server, const char* primary, const char* userName, const char* password) {
+    if (refuseExistingRole(server)) return RESULT_REFUSED;
+    ServerRoleRecord record = {};
+    std::strncpy(record.primaryName, primary, sizeof record.primaryName - 1);
+    record.isDistributed = sameServerName(server, primary) ? 0 : 1;
+    scrambleText(record.userName, userName);
+    scrambleText(record.password, password);
+    DWORD size = ROLE_RECORD_SIZE;
+    int code = writeRecord(server, ROLE_RECORD_TYPE, &record, &size);
+    wipeSecret(&record, sizeof record);
+    if (code) reportError(kTransactionFailedContext, code);
+    return code;
+}
+
 bool fitsPrimaryName(const char* server) {
     size_t length = std::strlen(server);
     if (length < PRIMARY_NAME_SIZE) return true;
@@ -50,7 +82,7 @@ ListWalk printAttachedServers(HKEY listKey) {
     ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
     bool lastStepFailed = false;
     for (DWORD index = 0;; ++index) {
-        char entryName[260] = {};
+        char entryName[MAX_PATH] = {};
         LONG code = readListEntry(listKey, index, entryName);
         if (code == ERROR_NO_MORE_ITEMS) break;
         if (code != ERROR_SUCCESS && lastStepFailed) {
@@ -64,7 +96,7 @@ ListWalk printAttachedServers(HKEY listKey) {
     return walk;
 }
 
-void copyName(char (&buffer)[260], const char* name) {
+void copyName(char (&buffer)[MAX_PATH], const char* name) {
     std::memset(buffer, 0, sizeof buffer);
     std::strncpy(buffer, name, sizeof buffer - 1);
 }

@@ -2,6 +2,7 @@
 // of a primary's list.
 #pragma once
 
+#include "platform/result_codes.h"
 #include "platform/win32.h"
 #include "store/role_record.h"
 
@@ -19,7 +20,7 @@ public:
     void cancelAll();
 
 private:
-    char remoteNames_[2][260] = {};
+    char remoteNames_[2][MAX_PATH] = {};
     int count_ = 0;
 };
 
@@ -37,6 +38,11 @@ struct StoredName {
 };
 StoredName storedPrimaryName(const ServerRoleRecord& record);
 
+// Writes server's first role record: naming primary (itself for a primary),
+// with the credentials that reached it, scrambled. RESULT_REFUSED, after
+// saying why, when server already has a role; a failed write is reported.
+int createRoleRecord(const char* server, const char* primary, const char* userName, const char* password);
+
 // False, after saying so, when the name does not fit a record's primaryName.
 bool fitsPrimaryName(const char* server);
 
@@ -50,5 +56,5 @@ struct ListWalk {
 };
 ListWalk printAttachedServers(HKEY listKey);
 
-// Copies a name into a zero-filled 260-byte buffer.
-void copyName(char (&buffer)[260], const char* name);
+// Copies a name into a zero-filled MAX_PATH-byte buffer.
+void copyName(char (&buffer)[MAX_PATH], const char* name);

@@ -1,22 +1,21 @@
 // frd SERVER: delete SERVER's record, whatever it holds, and nothing else.
 #include <cstdio>
 
-#include "cli/report_error.h"
 #include "operations/common.h"
 #include "operations/operations.h"
+#include "operations/report_error.h"
 #include "store/record_store.h"
 
 int forceRemove(const char* server) {
     OpenConnections connections;
     if (int code = connectTo(connections, server)) return code;
 
-    ServerRoleRecord record = {};
-    DWORD size = ROLE_RECORD_SIZE;
-    if (int code = readRecord(server, ROLE_RECORD_TYPE, &record, &size)) {
+    ServerRoleRecord record;
+    if (int code = readRoleRecord(server, record)) {
         std::printf("%s is not attached\n", server);
         return code;
     }
-    size = 0;
+    DWORD size = 0;
     if (int code = deleteRecord(server, ROLE_RECORD_TYPE, &size)) {
         reportError(kTransactionFailedContext, code);
         return code;

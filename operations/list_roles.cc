@@ -10,11 +10,10 @@ namespace {
 
 // Prints the role line; the read's code when there is no readable record.
 int printRole(const char* server) {
-    char serverCopy[260];
+    char serverCopy[MAX_PATH];
     copyName(serverCopy, server);
-    ServerRoleRecord record = {};
-    DWORD size = ROLE_RECORD_SIZE;
-    if (int code = readRecord(serverCopy, ROLE_RECORD_TYPE, &record, &size)) {
+    ServerRoleRecord record;
+    if (int code = readRoleRecord(serverCopy, record)) {
         std::printf("%s is not a secondary or primary.\n", server);
         return code;
     }

@@ -2,9 +2,9 @@
 // still lists distributed servers.
 #include <cstdio>
 
-#include "cli/report_error.h"
 #include "operations/common.h"
 #include "operations/operations.h"
+#include "operations/report_error.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -34,20 +34,19 @@ int checkRemovable(const char* server, const ServerRoleRecord& record) {
 }  // namespace
 
 int removePrimary(const char* server) {
-    char serverCopy[260];
+    char serverCopy[MAX_PATH];
     copyName(serverCopy, server);
 
     OpenConnections connections;
     if (int code = connectTo(connections, server)) return code;
 
-    ServerRoleRecord record = {};
-    DWORD size = ROLE_RECORD_SIZE;
+    ServerRoleRecord record;
     // Without a readable record there is nothing to check: the delete decides.
-    if (readRecord(serverCopy, ROLE_RECORD_TYPE, &record, &size) == 0) {
+    if (readRoleRecord(serverCopy, record) == 0) {
         if (int code = checkRemovable(server, record)) return code;
     }
 
-    size = 0;
+    DWORD size = 0;
     if (int code = deleteRecord(serverCopy, ROLE_RECORD_TYPE, &size)) {
         reportError(kTransactionFailedContext, code);
         return code;

@@ -32,6 +32,9 @@ typedef void* LPSECURITY_ATTRIBUTES;
 #define TRUE 1
 #define FALSE 0
 
+#define MAX_PATH 260  // 259 characters and the NUL
+#define LANG_USER_DEFAULT 0x400  // neutral language, default sublanguage
+
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
 
 #define ERROR_SUCCESS 0L

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh linux
-cmake -S . -B build/demo -G Ninja -DVESKCFG_TESTS=OFF >/dev/null
+cmake -S . -B build/demo -G Ninja -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/demo >/dev/null
 world=$(mktemp -d /tmp/veskcfg-demo-XXXXXX)
 trap 'rm -rf "$world"' EXIT

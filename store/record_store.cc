@@ -14,3 +14,11 @@ LONG writeRecord(LPCSTR server, LONG type, const void* record, DWORD* size) {
 LONG deleteRecord(LPCSTR server, LONG type, DWORD* size) { return QuenbasePut(server, type, nullptr, size); }
 
 LONG commitStore(LONG first, LONG second) { return QuenbaseCommit(first, second); }
+
+LONG readRoleRecord(LPCSTR server, ServerRoleRecord& record, DWORD* sizeRead) {
+    record = {};
+    DWORD size = ROLE_RECORD_SIZE;
+    LONG code = readRecord(server, ROLE_RECORD_TYPE, &record, &size);
+    if (sizeRead) *sizeRead = size;
+    return code;
+}

@@ -5,13 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int ROLE_RECORD_TYPE = 65;
+#include "platform/maker.h"
+
 constexpr int ROLE_RECORD_SIZE = 76;
 constexpr int CREDENTIAL_FIELD_SIZE = 24;
 constexpr int PRIMARY_NAME_SIZE = 24;  // at most 23 characters and the NUL
-
-constexpr int RESULT_REFUSED = 5;      // the platform's access-denied code
-constexpr int RESULT_CANCELLED = 1002;  // the user left a credential prompt
 
 struct ServerRoleRecord {
     char primaryName[PRIMARY_NAME_SIZE];  // a primary names itself

@@ -11,7 +11,7 @@ namespace {
 // otherwise machineName's registry over the network. The comparison is exact:
 // another letter case goes over the network.
 LONG chooseRoot(LPCSTR machineName, HKEY* rootKey) {
-    char localName[260] = {};
+    char localName[MAX_PATH] = {};
     DWORD size = sizeof localName;
     GetComputerNameA(localName, &size);
     if (machineName && _mbscmp(reinterpret_cast<const unsigned char*>(machineName),
@@ -21,8 +21,8 @@ LONG chooseRoot(LPCSTR machineName, HKEY* rootKey) {
     return ERROR_SUCCESS;
 }
 
-LONG buildListPath(char (&path)[260]) {
-    char root[260] = {};
+LONG buildListPath(char (&path)[MAX_PATH]) {
+    char root[MAX_PATH] = {};
     ZenthalListRoot(root, sizeof root);
     int length = std::snprintf(path, sizeof path, "%s\\VeskDistributedServers", root);
     return length < 0 || length >= static_cast<int>(sizeof path) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
@@ -31,8 +31,8 @@ LONG buildListPath(char (&path)[260]) {
 }  // namespace
 
 LONG changeListEntry(LPCSTR machineName, LPCSTR serverName, int add) {
-    char path[260] = {};
-    char valueName[260] = {};
+    char path[MAX_PATH] = {};
+    char valueName[MAX_PATH] = {};
     if (LONG code = buildListPath(path)) return code;
     if (std::strlen(serverName) >= sizeof valueName) return ERROR_INVALID_NAME;
     std::strcpy(valueName, serverName);
@@ -53,7 +53,7 @@ LONG changeListEntry(LPCSTR machineName, LPCSTR serverName, int add) {
 }
 
 LONG openListForReading(HKEY* rootKey, HKEY* listKey, LPCSTR machineName) {
-    char path[260] = {};
+    char path[MAX_PATH] = {};
     if (LONG code = buildListPath(path)) return code;
     if (LONG code = chooseRoot(machineName, rootKey)) return code;
     LONG code = RegOpenKeyExA(*rootKey, path, 0, KEY_READ, listKey);
@@ -62,7 +62,7 @@ LONG openListForReading(HKEY* rootKey, HKEY* listKey, LPCSTR machineName) {
 }
 
 LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName) {
-    DWORD nameLength = 260;
+    DWORD nameLength = MAX_PATH;
     return RegEnumValueA(listKey, index, entryName, &nameLength, nullptr, nullptr, nullptr, nullptr);
 }
 

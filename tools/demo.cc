@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_veskcfg.h"
+#include "tools/support/run_veskcfg.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/simulated/codepage.h"
+#include "platform/simulated/lines.h"
 
 namespace sim {
 
@@ -200,23 +201,17 @@ static RegKey* openPath(RegKey& root, const std::string& path) {
 
 bool parseHive(const std::string& text, RegKey& root) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::string_view line : linesOf(text)) {
         // A value's hex data may go on over several lines, each but the last
         // ending in a backslash.
         if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\\' &&
             lines.back().find("=hex") != std::string::npos) {
             lines.back().pop_back();
             size_t first = line.find_first_not_of(" \t");
-            lines.back() += first == std::string::npos ? "" : line.substr(first);
+            if (first != std::string_view::npos) lines.back() += line.substr(first);
         } else {
-            lines.push_back(line);
+            lines.emplace_back(line);
         }
-        start = end + 1;
     }
     size_t index = 0;
     while (index < lines.size() && lines[index].empty()) ++index;

@@ -6,6 +6,10 @@
 #include <vector>
 
 #include "platform/simulated/codepage.h"
+#include "platform/simulated/faults.h"
+#include "platform/simulated/files.h"
+#include "platform/simulated/lines.h"
+#include "platform/simulated/trace.h"
 #include "platform/simulated/world.h"
 #include "platform/win32.h"
 
@@ -22,16 +26,11 @@ std::vector<Connection> readConnections(const std::string& localFolder) {
     std::vector<Connection> connections;
     std::string content;
     if (localFolder.empty() || !sim::readWholeFile(connectionsPath(localFolder), content)) return connections;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos) end = content.size();
-        std::string line = content.substr(start, end - start);
-        start = end + 1;
+    for (std::string_view line : sim::linesOf(content)) {
         if (line.empty()) continue;
         size_t space = line.find(' ');
-        if (space == std::string::npos) connections.push_back({line, ""});
-        else connections.push_back({line.substr(0, space), line.substr(space + 1)});
+        if (space == std::string_view::npos) connections.push_back({std::string(line), ""});
+        else connections.push_back({std::string(line.substr(0, space)), std::string(line.substr(space + 1))});
     }
     return connections;
 }
@@ -55,16 +54,10 @@ bool splitRemoteName(const std::string& remoteName, std::string& server, std::st
 bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
     std::string content;
     if (!sim::readWholeFile(folder + "/accounts", content)) return false;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos) end = content.size();
-        std::string line = content.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::string_view line : sim::linesOf(content)) {
         size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        if (sim::sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
+        if (colon == std::string_view::npos) continue;
+        if (sim::sameName(std::string(line.substr(0, colon)), user) && line.substr(colon + 1) == password) return true;
     }
     return false;
 }

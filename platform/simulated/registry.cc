@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "platform/simulated/codepage.h"
+#include "platform/simulated/faults.h"
+#include "platform/simulated/files.h"
 #include "platform/simulated/hive.h"
 #include "platform/simulated/network.h"
+#include "platform/simulated/trace.h"
 #include "platform/simulated/world.h"
 #include "platform/win32.h"
 

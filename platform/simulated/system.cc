@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/simulated/faults.h"
 #include "platform/simulated/world.h"
 #include "platform/standin_faults.h"
 #include "platform/win32.h"

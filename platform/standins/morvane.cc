@@ -4,15 +4,13 @@
 #include "platform/maker.h"
 #include "platform/standin_faults.h"
 
-static const LONG kRoleRecordType = 65;
-
-// Fills the 28-byte product record: bytes 4-23 the product key name, bytes
-// 24-25 a version word.
+// Fills the product record: the product key name, then a version word in
+// bytes 24-25.
 LONG MorvaneProductInfo(LONG recordType, void* productInfo) {
-    if (!productInfo || recordType != kRoleRecordType || StandInFault("productInfo")) return 0;
+    if (!productInfo || recordType != ROLE_RECORD_TYPE || StandInFault("productInfo")) return 0;
     unsigned char* record = static_cast<unsigned char*>(productInfo);
-    std::memset(record, 0, 28);
-    std::memcpy(record + 4, "Vesklane", sizeof "Vesklane");
-    record[24] = 1;
+    std::memset(record, 0, PRODUCT_INFO_SIZE);
+    std::memcpy(record + PRODUCT_NAME_OFFSET, "Vesklane", sizeof "Vesklane");
+    record[PRODUCT_NAME_OFFSET + PRODUCT_NAME_SIZE] = 1;
     return 1;
 }

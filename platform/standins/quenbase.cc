@@ -11,23 +11,23 @@ namespace {
 
 const char kSlotValue[] = "Slot_1";
 
-LONG recordKeyPath(LPCSTR server, LONG type, char (&path)[260]) {
-    char root[260] = {};
+LONG recordKeyPath(LPCSTR server, LONG type, char (&path)[MAX_PATH]) {
+    char root[MAX_PATH] = {};
     ZenthalServersRoot(root, sizeof root);
-    unsigned char productInfo[28] = {};
+    unsigned char productInfo[PRODUCT_INFO_SIZE] = {};
     const char* product = "Tallmere";
-    char productName[21] = {};
+    char productName[PRODUCT_NAME_SIZE + 1] = {};
     if (MorvaneProductInfo(type, productInfo) & 0xFFFF) {
-        std::memcpy(productName, productInfo + 4, 20);
+        std::memcpy(productName, productInfo + PRODUCT_NAME_OFFSET, PRODUCT_NAME_SIZE);
         product = productName;
     }
     int length = std::snprintf(path, sizeof path, "%s\\%s\\%s", root, server, product);
     return length < 0 || length >= static_cast<int>(sizeof path) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
 }
 
-LONG deleteRecord(LPCSTR server, LONG type) {
+LONG removeSlot(LPCSTR server, LONG type) {
     if (LONG code = StandInFault("deleteRecord")) return code;
-    char path[260];
+    char path[MAX_PATH];
     if (LONG code = recordKeyPath(server, type, path)) return code;
     HKEY key = nullptr;
     if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key)) return code;
@@ -36,9 +36,9 @@ LONG deleteRecord(LPCSTR server, LONG type) {
     return code;
 }
 
-LONG writeRecord(LPCSTR server, LONG type, const void* record, DWORD size) {
+LONG putSlot(LPCSTR server, LONG type, const void* record, DWORD size) {
     if (LONG code = StandInFault("writeRecord")) return code;
-    char path[260];
+    char path[MAX_PATH];
     if (LONG code = recordKeyPath(server, type, path)) return code;
     HKEY key = nullptr;
     if (LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
@@ -53,7 +53,7 @@ LONG writeRecord(LPCSTR server, LONG type, const void* record, DWORD size) {
 
 LONG QuenbaseOpen(LONG) {
     if (LONG code = StandInFault("loadStore")) return code;
-    char root[260] = {};
+    char root[MAX_PATH] = {};
     ZenthalServersRoot(root, sizeof root);
     HKEY key = nullptr;
     LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, root, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
@@ -70,15 +70,15 @@ LONG QuenbaseCommit(LONG, LONG) {
 // A null record with size 0 deletes; anything else writes.
 LONG QuenbasePut(LPCSTR server, LONG type, const void* record, DWORD* size) {
     if (!server || !size) return ERROR_INVALID_PARAMETER;
-    if (!record && *size == 0) return deleteRecord(server, type);
+    if (!record && *size == 0) return removeSlot(server, type);
     if (!record) return ERROR_INVALID_PARAMETER;
-    return writeRecord(server, type, record, *size);
+    return putSlot(server, type, record, *size);
 }
 
 LONG QuenbaseGet(LPCSTR server, LONG type, void* record, DWORD* size) {
     if (!server || !record || !size) return ERROR_INVALID_PARAMETER;
     if (LONG code = StandInFault("readRecord")) return code;
-    char path[260];
+    char path[MAX_PATH];
     if (LONG code = recordKeyPath(server, type, path)) return code;
     HKEY key = nullptr;
     if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key)) return code;

@@ -5,9 +5,10 @@
 
 #include <cstring>
 
+#include "platform/result_codes.h"
 #include "store/role_record.h"
 #include "tests/credentials/fake_console.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 

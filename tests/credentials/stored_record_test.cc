@@ -6,7 +6,7 @@
 
 #include "platform/simulated/registry.h"
 #include "store/role_record.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 

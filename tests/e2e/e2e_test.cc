@@ -9,10 +9,14 @@
 #include <functional>
 #include <string>
 
-#include "tests/e2e/run_veskcfg.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
+#include "tools/support/run_veskcfg.h"
 
 namespace {
+
+RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options = {}) {
+    return runVeskCfg(VESKCFG_BINARY, arguments, options);
+}
 
 const char kUsage[] =
     " Vesklane Configuration Version 0.1.\n"

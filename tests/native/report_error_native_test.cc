@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/report_error.h"
+#include "operations/report_error.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 # cannot reach.
 set -u
 exe=$1
+record_hex=$2
 wine=${WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=$(mktemp -d /tmp/veskcfg-wine-XXXXXX) WINEDEBUG=-all
 trap '"${wine%/*}/wineserver" -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
@@ -44,18 +45,9 @@ check "exit status 87" 87 "$status"
 "$wine" reg query 'HKLM\SOFTWARE\Tallmere\Servers' >/dev/null 2>&1
 check "the store created its key in the real registry" 0 $?
 
-# A stored record for SRV (account "admin", password "pw"), scrambled as the
-# record format says, so that mp connects without a prompt.
-scrambled() {  # text: 24 scrambled bytes as hex
-  local text=$1 key=$((0x3C)) hex="" i byte
-  for ((i = 0; i < 24; i++)); do
-    byte=0; [ $i -lt ${#text} ] && byte=$(printf '%d' "'${text:i:1}")
-    hex+=$(printf '%02x' $((byte ^ key)))
-    if [ $key -ge $((0xD0)) ]; then key=$((0x3C)); else key=$((key + 0x17)); fi
-  done
-  printf %s "$hex"
-}
-record=$(printf '%02x' 83 82 86; printf '00%.0s' $(seq 21); echo -n 00000000; scrambled admin; scrambled pw)
+# A stored record for SRV (account "admin", password "pw"), so that mp
+# connects without a prompt.
+record=$("$wine" "$record_hex" SRV admin pw 0 2>/dev/null | tr -d '\r')
 "$wine" reg add 'HKLM\SOFTWARE\Tallmere\Servers\SRV\Vesklane' /v Slot_1 /t REG_BINARY /d "$record" /f >/dev/null 2>&1
 check "stored record written" 0 $?
 

@@ -11,7 +11,7 @@
 
 #include "platform/simulated/registry.h"
 #include "platform/win32.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "store/record_store.h"
 #include "store/role_record.h"
 #include "store/server_list.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "tests/support/registry_backend.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 struct RegistryBackend::State {
     TempWorld world;

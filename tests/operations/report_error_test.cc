@@ -1,9 +1,9 @@
-#include "cli/report_error.h"
+#include "operations/report_error.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 

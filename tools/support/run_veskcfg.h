@@ -1,5 +1,6 @@
 // Runs the real VeskCfg binary with its controlling terminal on a
-// pseudo-terminal, types keys at its prompts and collects what it wrote.
+// pseudo-terminal, types keys at its prompts and collects what it wrote: for
+// the demonstration, the benchmark and the end-to-end tests.
 #pragma once
 
 #include <string>
@@ -25,4 +26,3 @@ struct RunOptions {
 };
 
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options = {});
-RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options = {});

@@ -1,4 +1,4 @@
-#include "tests/e2e/run_veskcfg.h"
+#include "tools/support/run_veskcfg.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -60,10 +60,6 @@ void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t
 }
 
 }  // namespace
-
-RunResult runVeskCfg(const std::vector<std::string>& arguments, const RunOptions& options) {
-    return runVeskCfg(VESKCFG_BINARY, arguments, options);
-}
 
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options) {
     int master = -1, slave = -1;

@@ -1,4 +1,4 @@
-#include "tests/support/temp_world.h"
+#include "tools/support/temp_world.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>

@@ -1,0 +1,22 @@
+#include "platform/simulated/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+void trace(const char* format, ...) {
+    const char* path = std::getenv("VESKCFG_TRACE");
+    if (!path || !*path) return;
+    FILE* file = std::fopen(path, "a");
+    if (!file) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(file, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', file);
+    std::fclose(file);
+}
+
+}  // namespace sim

@@ -71,6 +71,19 @@ bool takeName(char* argument, char (&name)[kMaxNameLength + 1]) {
     return true;
 }
 
+// Windows takes no control character in a computer name, and one written to
+// a terminal or a file could do harm there: refused before anything is
+// touched. True, after saying why, when argument is refused.
+bool refuseControlCharacters(const char* argument) {
+    for (const unsigned char* at = reinterpret_cast<const unsigned char*>(argument); *at; ++at) {
+        if (*at >= 0x20 && *at != 0x7F) continue;
+        std::fprintf(stderr, "VeskCfg: a server name cannot hold control characters; this one holds byte 0x%02X.\n",
+                     *at);
+        return true;
+    }
+    return false;
+}
+
 const Command* findCommand(const char* word, int names) {
     for (const Command& command : kCommands)
         if (command.names == names && same(command.word, word)) return &command;
@@ -133,6 +146,8 @@ int CommandDispatcher(int argc, char** argv) {
         printUsage();
         return 0;
     }
+    for (int name = 2; name < argc && argc <= 4; ++name)
+        if (refuseControlCharacters(argv[name])) return ERROR_INVALID_NAME;
     if (LONG code = loadStore(0)) {
         printLoadFailure(code);
         return code;

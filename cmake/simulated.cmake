@@ -34,6 +34,11 @@ target_link_libraries(veskcore PUBLIC veskmaker vesksim vesksimconsole)
 
 add_executable(VeskCfg cli/main.cc)
 target_link_libraries(VeskCfg veskcore)
+if(NOT VESKCFG_SANITIZE)
+  # Linked statically, as the Windows program is: no dynamic loader to wait
+  # for, so the usage text costs little more than /bin/true.
+  target_link_options(VeskCfg PRIVATE -static)
+endif()
 
 # Runs VeskCfg on a pseudo-terminal and builds throw-away worlds: for the
 # demonstration, the benchmark and the tests.
@@ -44,10 +49,11 @@ add_executable(veskcfg-demo tools/demo.cc)
 target_link_libraries(veskcfg-demo vesksupport)
 add_dependencies(veskcfg-demo VeskCfg)
 
-add_executable(veskcfg-bench bench/large_list.cc)
-target_link_libraries(veskcfg-bench vesksupport)
-target_compile_definitions(veskcfg-bench PRIVATE VESKCFG_BINARY="$<TARGET_FILE:VeskCfg>")
-add_dependencies(veskcfg-bench VeskCfg)
+add_executable(veskcfg-scale bench/scale.cc)
+target_link_libraries(veskcfg-scale vesksupport)
+if(NOT VESKCFG_SANITIZE)
+  target_link_options(veskcfg-scale PRIVATE -static)  # small, for the peak sizes it measures
+endif()
 
 if(BUILD_TESTING)
   find_package(GTest)

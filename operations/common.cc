@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "credentials/remote_connection.h"
 #include "credentials/scramble.h"
@@ -79,6 +80,10 @@ bool fitsPrimaryName(const char* server) {
 }
 
 ListWalk printAttachedServers(HKEY listKey) {
+    // "      attached server: %s\n" a name, put together here and written in
+    // batches: lists run to hundreds of thousands of names.
+    static const char kPrefix[] = "      attached server: ";
+    std::string batch;
     ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
     bool lastStepFailed = false;
     for (DWORD index = 0;; ++index) {
@@ -90,9 +95,14 @@ ListWalk printAttachedServers(HKEY listKey) {
             break;
         }
         lastStepFailed = code != ERROR_SUCCESS;
-        std::printf("      attached server: %s\n", entryName);
+        batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, strnlen(entryName, MAX_PATH - 1)).append(1, '\n');
+        if (batch.size() >= 65536) {
+            std::fwrite(batch.data(), 1, batch.size(), stdout);
+            batch.clear();
+        }
         ++walk.linesPrinted;
     }
+    std::fwrite(batch.data(), 1, batch.size(), stdout);
     return walk;
 }
 

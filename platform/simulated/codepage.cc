@@ -59,14 +59,34 @@ static void mapInPlace(unsigned char* text) {
     }
 }
 
-std::string upperText(const std::string& text) {
-    std::string copy = text;
+std::string upperText(std::string_view text) {
+    std::string copy(text);
     mapInPlace<upperByte>(reinterpret_cast<unsigned char*>(copy.data()));
     return copy;
 }
 
-bool sameName(const std::string& left, const std::string& right) {
-    return left.size() == right.size() && upperText(left) == upperText(right);
+bool sameName(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) return false;
+    for (size_t at = 0; at < left.size(); ++at) {
+        unsigned char l = static_cast<unsigned char>(left[at]);
+        unsigned char r = static_cast<unsigned char>(right[at]);
+        if (isLeadByte(l) && at + 1 < left.size()) {
+            // A double-byte character has no case: both bytes must match.
+            if (l != r || left[at + 1] != right[at + 1]) return false;
+            ++at;
+            continue;
+        }
+        if (upperByte(l) != upperByte(r)) return false;
+    }
+    return true;
+}
+
+size_t findSeparator(std::string_view text, size_t from) {
+    for (size_t at = from; at < text.size(); ++at) {
+        if (text[at] == '\\') return at;
+        if (isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ++at;
+    }
+    return std::string_view::npos;
 }
 
 }  // namespace sim

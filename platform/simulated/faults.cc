@@ -1,43 +1,122 @@
 #include "platform/simulated/faults.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
+#include <string_view>
 
-#include "platform/simulated/files.h"
 #include "platform/simulated/lines.h"
+#include "platform/simulated/trace.h"
 
 namespace sim {
 
 namespace {
-struct FaultTable {
-    FileIdentity identity;
-    std::map<std::string, LONG> codes;
+
+const char* const kCallNames[kCallCount] = {
+    "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegEnumValueA",
+    "RegConnectRegistryA", "RegCloseKey", "RegFlushKey", "WNetAddConnection2A", "WNetCancelConnection2A",
+    "GetComputerNameA", "FormatMessageA", "loadStore", "readRecord", "writeRecord", "deleteRecord", "commitStore",
+    "productInfo",
 };
+
+// With VESKCFG_CALLS set, each computer's call counts are written there at
+// exit, "<COMPUTER> <call> <count>" a line: how a test learns which calls a
+// command makes.
+struct Computers {
+    std::map<std::string, std::unique_ptr<ComputerFaults>> byFolder;
+    ~Computers() {
+        const char* path = std::getenv("VESKCFG_CALLS");
+        if (!path || !*path) return;
+        FILE* file = std::fopen(path, "a");
+        if (!file) return;
+        for (const auto& [folder, faults] : byFolder) {
+            std::string computer = folder.substr(folder.find_last_of('/') + 1);
+            for (size_t call = 0; call < kCallCount; ++call)
+                if (faults->counts()[call])
+                    std::fprintf(file, "%s %s %u\n", computer.c_str(), kCallNames[call], faults->counts()[call]);
+        }
+        std::fclose(file);
+    }
+};
+
+Computers& computers() {
+    static Computers all;
+    return all;
+}
+
+bool readUnsigned(const std::string& text, long& number) {
+    char* end = nullptr;
+    number = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0';
+}
+
 }  // namespace
 
-// The faults file is read again only when it changed, so that a walk of a
-// long list does not parse it once per step.
-LONG faultFor(const std::string& folder, const char* call) {
-    if (folder.empty()) return 0;
-    static std::map<std::string, FaultTable> tables;
-    std::string path = folder + "/faults";
-    FileIdentity identity = identityOf(path);
-    FaultTable& table = tables[path];
-    if (!(identity == table.identity)) {
-        table.identity = identity;
-        table.codes.clear();
-        std::string content;
-        if (identity.exists && readWholeFile(path, content)) {
-            for (std::string_view line : linesOf(content)) {
-                char name[128] = {};
-                long code = 0;
-                if (std::sscanf(std::string(line).c_str(), "%127s %ld", name, &code) == 2)
-                    table.codes[name] = static_cast<LONG>(code);
-            }
+const char* callName(Call call) { return kCallNames[static_cast<size_t>(call)]; }
+
+bool callNamed(const std::string& name, Call& call) {
+    for (size_t i = 0; i < kCallCount; ++i) {
+        if (name == kCallNames[i]) {
+            call = static_cast<Call>(i);
+            return true;
         }
     }
-    auto found = table.codes.find(call);
-    return found == table.codes.end() ? 0 : found->second;
+    return false;
+}
+
+ComputerFaults::ComputerFaults(std::string folder) : folder_(std::move(folder)) {}
+
+LONG ComputerFaults::check(Call call) {
+    size_t index = static_cast<size_t>(call);
+    uint32_t count = ++counts_[index];
+    for (const Rule& rule : rules_[index])
+        if (rule.nth == 0 || rule.nth == count) return rule.code;
+    return 0;
+}
+
+void ComputerFaults::refresh() {
+    std::string path = folder_ + "/faults";
+    FileIdentity identity = identityOf(path);
+    if (read_ && identity == identity_) return;
+    read_ = true;
+    identity_ = identity;
+    for (auto& rules : rules_) rules.clear();
+    std::string content;
+    if (!identity.exists || readWholeFile(path, content) != 0) return;
+    size_t lineNumber = 0;
+    for (std::string_view line : linesOf(content)) {
+        ++lineNumber;
+        char name[128] = {}, code[32] = {}, nth[32] = {}, extra[2] = {};
+        int fields = std::sscanf(std::string(line).c_str(), "%127s %31s %31s %1s", name, code, nth, extra);
+        if (fields <= 0 || name[0] == '#') continue;
+        Call call;
+        long codeValue = 0, nthValue = 0;
+        bool known = callNamed(name, call);
+        bool good = known && fields >= 2 && fields <= 3 && readUnsigned(code, codeValue) &&
+                    (fields == 2 || (readUnsigned(nth, nthValue) && nthValue > 0));
+        if (!good) {
+            // A misspelt call would otherwise inject nothing, silently.
+            diagnose("%s, line %zu: %s; the line is ignored.", path.c_str(), lineNumber,
+                     known ? "expected \"<call> <code>\" or \"<call> <code> <n>\"" : "no call of that name");
+            continue;
+        }
+        rules_[static_cast<size_t>(call)].push_back({static_cast<LONG>(codeValue), static_cast<uint32_t>(nthValue)});
+    }
+}
+
+ComputerFaults* faultsOf(const std::string& folder) {
+    if (folder.empty()) return nullptr;
+    auto& slot = computers().byFolder[folder];
+    if (!slot) slot = std::make_unique<ComputerFaults>(folder);
+    return slot.get();
+}
+
+LONG faultFor(const std::string& folder, Call call) {
+    ComputerFaults* faults = faultsOf(folder);
+    if (!faults) return 0;
+    faults->refresh();
+    return faults->check(call);
 }
 
 }  // namespace sim

@@ -1,13 +1,58 @@
-// Failures injected into the simulated calls, from a computer's faults file.
+// Failures injected into the simulated calls, from a computer's faults file:
+// lines "<call> <code>" (every such call fails) or "<call> <code> <n>" (only
+// the n-th, counted per run and per computer).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/simulated/files.h"
 #include "platform/win32.h"
 
 namespace sim {
 
-// 0, or the code the faults file of the folder's computer gives for the call.
-LONG faultFor(const std::string& folder, const char* call);
+// The calls that can be made to fail, by the name the faults file uses.
+enum class Call {
+    RegOpenKeyExA, RegQueryValueExA, RegCreateKeyExA, RegSetValueExA, RegDeleteValueA, RegEnumValueA,
+    RegConnectRegistryA, RegCloseKey, RegFlushKey, WNetAddConnection2A, WNetCancelConnection2A,
+    GetComputerNameA, FormatMessageA, loadStore, readRecord, writeRecord, deleteRecord, commitStore,
+    productInfo,
+};
+constexpr size_t kCallCount = static_cast<size_t>(Call::productInfo) + 1;
+const char* callName(Call call);
+bool callNamed(const std::string& name, Call& call);
+
+class ComputerFaults {
+public:
+    explicit ComputerFaults(std::string folder);
+    // Counts the call; 0, or the code with which it must fail.
+    LONG check(Call call);
+    // Reads the faults file again when it changed.
+    void refresh();
+    const std::string& folder() const { return folder_; }
+    const std::array<uint32_t, kCallCount>& counts() const { return counts_; }
+
+private:
+    struct Rule {
+        LONG code;
+        uint32_t nth;  // 0: every call
+    };
+    std::string folder_;
+    FileIdentity identity_;
+    bool read_ = false;
+    std::array<std::vector<Rule>, kCallCount> rules_;
+    std::array<uint32_t, kCallCount> counts_ = {};
+};
+
+// The faults of the computer whose folder this is; null for no folder. The
+// object lives as long as the process, so a key handle may keep it.
+ComputerFaults* faultsOf(const std::string& folder);
+
+// The faults file as it is now (read again when it changed), then the call
+// counted and checked: for every call but the steps of a walk, so that a
+// change to the file is seen at the next open or write.
+LONG faultFor(const std::string& folder, Call call);
 
 }  // namespace sim

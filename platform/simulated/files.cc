@@ -1,5 +1,6 @@
 #include "platform/simulated/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,13 +8,74 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "platform/simulated/trace.h"
 
 namespace sim {
+
+namespace {
+
+constexpr const char kTemporaryMark[] = ".tmp.";
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// A folder found sound once stays so for the run.
+std::set<std::string>& soundFolders() {
+    static std::set<std::string> folders;
+    return folders;
+}
+
+LONG refuseFolder(const std::string& folder, const char* why) {
+    static std::set<std::string> told;
+    if (told.insert(folder).second) diagnose("%s %s; it is refused.", folder.c_str(), why);
+    return ERROR_ACCESS_DENIED;
+}
+
+LONG checkOne(const std::string& folder) {
+    if (soundFolders().count(folder)) return 0;
+    struct stat info;
+    if (stat(folder.c_str(), &info) != 0) return codeFromErrno(errno, ERROR_PATH_NOT_FOUND);
+    if (!S_ISDIR(info.st_mode)) return refuseFolder(folder, "is not a folder");
+    if (info.st_uid != geteuid() && info.st_uid != 0) return refuseFolder(folder, "belongs to another user");
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) return refuseFolder(folder, "can be changed by other users (chmod go-w)");
+    soundFolders().insert(folder);
+    return 0;
+}
+
+void removeStaleTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.find(kTemporaryMark) != std::string::npos) unlinkat(dirfd(dir), name.c_str(), 0);
+    }
+    closedir(dir);
+}
+
+LONG writeAll(int fd, const std::string& content) {
+    size_t written = 0;
+    while (written < content.size()) {
+        ssize_t count = write(fd, content.data() + written, content.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return codeFromErrno(errno, ERROR_CANTWRITE);
+        if (count == 0) return ERROR_CANTWRITE;
+        written += static_cast<size_t>(count);
+    }
+    return 0;
+}
+
+}  // namespace
 
 FileIdentity identityOf(const std::string& path) {
     FileIdentity identity;
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) return identity;
+    if (lstat(path.c_str(), &info) != 0) return identity;
     identity.exists = true;
     identity.device = info.st_dev;
     identity.inode = info.st_ino;
@@ -22,46 +84,97 @@ FileIdentity identityOf(const std::string& path) {
     return identity;
 }
 
-bool readWholeFile(const std::string& path, std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    content.clear();
-    char chunk[65536];
-    size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, count);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
+LONG codeFromErrno(int error, LONG otherwise) {
+    switch (error) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EACCES: case EPERM: case ELOOP: return ERROR_ACCESS_DENIED;
+        case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+        case EROFS: return ERROR_WRITE_PROTECT;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        default: return otherwise;
+    }
 }
 
-bool replaceFileAtomically(const std::string& path, const std::string& content) {
-    std::string temporary = path + ".tmp." + std::to_string(getpid());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    fchmod(fd, 0600);
-    size_t written = 0;
-    while (written < content.size()) {
-        ssize_t count = write(fd, content.data() + written, content.size() - written);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        written += static_cast<size_t>(count);
+LONG checkFolder(const std::string& folder) {
+    if (LONG code = checkOne(folderOf(folder))) return code;  // the world itself
+    return checkOne(folder);
+}
+
+FileText FileText::copyOf(std::string_view text) {
+    FileText copy;
+    copy.bytes_ = std::make_unique_for_overwrite<char[]>(text.size());
+    std::memcpy(copy.bytes_.get(), text.data(), text.size());
+    copy.size_ = text.size();
+    return copy;
+}
+
+LONG readWholeFile(const std::string& path, FileText& text) {
+    text = FileText();
+    if (LONG code = checkFolder(folderOf(path))) return code;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return codeFromErrno(errno, ERROR_CANTREAD);
+    struct stat info;
+    LONG code = 0;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) code = ERROR_CANTREAD;
+    // One read of the size the file has; a file that grew meanwhile is read
+    // again whole.
+    size_t capacity = code ? 0 : static_cast<size_t>(info.st_size) + 1;
+    while (!code) {
+        text.bytes_ = std::make_unique_for_overwrite<char[]>(capacity);
+        size_t got = 0;
+        for (;;) {
+            ssize_t count = pread(fd, text.bytes_.get() + got, capacity - got, static_cast<off_t>(got));
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) code = codeFromErrno(errno, ERROR_CANTREAD);
+            if (count <= 0 || (got += static_cast<size_t>(count)) == capacity) break;
+        }
+        if (code || got < capacity) {
+            text.size_ = code ? 0 : got;
+            break;
+        }
+        capacity *= 2;
     }
-    bool ok = written == content.size() && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temporary.c_str());
-    return ok;
+    close(fd);
+    return code;
+}
+
+LONG readWholeFile(const std::string& path, std::string& content) {
+    FileText text;
+    LONG code = readWholeFile(path, text);
+    content.assign(text.view());
+    return code;
+}
+
+LONG replaceFileAtomically(const std::string& path, const std::string& content) {
+    std::string temporary = path + kTemporaryMark + "XXXXXX";
+    // O_CREAT | O_EXCL under a random name, mode 0600: never a planted file.
+    int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return codeFromErrno(errno, ERROR_CANTWRITE);
+    LONG code = writeAll(fd, content);
+    if (!code && fsync(fd) != 0) code = codeFromErrno(errno, ERROR_CANTWRITE);
+    if (close(fd) != 0 && !code) code = codeFromErrno(errno, ERROR_CANTWRITE);
+    if (!code && rename(temporary.c_str(), path.c_str()) != 0) code = codeFromErrno(errno, ERROR_CANTWRITE);
+    if (code) unlink(temporary.c_str());
+    return code;
 }
 
 FolderLock::FolderLock(const std::string& folder) {
-    fd_ = open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
+    if ((code_ = checkFolder(folder))) return;
+    fd_ = open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        code_ = codeFromErrno(errno, ERROR_CANTWRITE);
+        return;
+    }
     while (flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
+        code_ = codeFromErrno(errno, ERROR_CANTWRITE);
         close(fd_);
         fd_ = -1;
         return;
     }
+    // Temporary files are made only under this lock: any there now is stale.
+    removeStaleTemporaries(folder);
 }
 
 FolderLock::~FolderLock() {

@@ -1,9 +1,17 @@
-// How the simulation reads and changes the files of its world.
+// How the simulation reads and changes the files of its world. A world may
+// sit in a folder that others can reach (under /tmp, say), so no world file
+// is opened through a symbolic link, temporary files are created afresh under
+// names nobody can guess, and a folder that another user could change is
+// refused outright.
 #pragma once
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
+#include <string_view>
+
+#include "platform/win32.h"
 
 namespace sim {
 
@@ -15,13 +23,39 @@ struct FileIdentity {
     off_t size = 0;
     bool operator==(const FileIdentity&) const = default;
 };
-FileIdentity identityOf(const std::string& path);
+FileIdentity identityOf(const std::string& path);  // of the link itself, never its target
 
-bool readWholeFile(const std::string& path, std::string& content);
+// The Windows code that says what a failed file operation met.
+LONG codeFromErrno(int error, LONG otherwise);
+
+// 0, or ERROR_ACCESS_DENIED after saying why on standard error: a world or
+// computer folder must be a folder of this user's (or root's) that neither
+// group nor others may write to.
+LONG checkFolder(const std::string& folder);
+
+// A file's bytes, read whole into memory of their own (not zero-filled first:
+// a hive may run to many megabytes).
+class FileText {
+public:
+    std::string_view view() const { return {bytes_.get(), size_}; }
+    static FileText copyOf(std::string_view text);
+
+private:
+    friend LONG readWholeFile(const std::string& path, FileText& text);
+    std::unique_ptr<char[]> bytes_;
+    size_t size_ = 0;
+};
+
+// 0 with the file's bytes; ERROR_FILE_NOT_FOUND, or another code.
+LONG readWholeFile(const std::string& path, FileText& text);
+LONG readWholeFile(const std::string& path, std::string& content);
+
 // Temporary file, flush, rename: readers see the old or the new content.
-bool replaceFileAtomically(const std::string& path, const std::string& content);
+// Call it holding the folder's lock. 0, or the code of what failed.
+LONG replaceFileAtomically(const std::string& path, const std::string& content);
 
-// Holds the folder's lock file exclusively for its lifetime.
+// Holds the folder's lock file exclusively for its lifetime. Temporary files
+// that a killed run left behind are removed once it is held.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder);
@@ -29,9 +63,11 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     bool held() const { return fd_ >= 0; }
+    LONG code() const { return code_; }  // why it is not held
 
 private:
     int fd_ = -1;
+    LONG code_ = 0;
 };
 
 }  // namespace sim

@@ -1,237 +1,515 @@
 #include "platform/simulated/hive.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <limits>
 
 #include "platform/simulated/codepage.h"
-#include "platform/simulated/lines.h"
 
 namespace sim {
 
-static const char kRootName[] = "HKEY_LOCAL_MACHINE";
+namespace {
 
-RegKey* RegKey::findSubkey(const std::string& wanted) {
-    for (auto& child : subkeys)
-        if (sameName(child->name, wanted)) return child.get();
-    return nullptr;
-}
+constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
+constexpr size_t kIndexedFrom = 16;  // subkeys a key holds before it keeps an index
+const char kHexDigits[] = "0123456789abcdef";
 
-RegKey& RegKey::subkey(const std::string& wanted, bool& created) {
-    if (RegKey* existing = findSubkey(wanted)) return *existing;
-    subkeys.push_back(std::make_unique<RegKey>());
-    subkeys.back()->name = wanted;
-    created = true;
-    return *subkeys.back();
-}
+bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
-long RegKey::findValue(const std::string& wanted) const {
-    std::string upperWanted = upperText(wanted);
-    for (size_t index = 0; index < values.size(); ++index) {
-        const std::string& name = values[index].name;
-        if (name.size() == wanted.size() && upperText(name) == upperWanted) return static_cast<long>(index);
-    }
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-// ---- writing -------------------------------------------------------------
+// ---- lines of the text -----------------------------------------------------
 
-static std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
+// The line at offset, without its "\n" or "\r\n"; offset moves past it.
+std::string_view nextLine(std::string_view text, size_t& offset) {
+    size_t end = text.find('\n', offset);
+    size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(offset, end - offset);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    offset = next;
+    return line;
+}
+
+// A value's hex data may go on over several lines, each but the last ending
+// in a backslash.
+bool continues(std::string_view line) {
+    return !line.empty() && line.back() == '\\' && line.find("=hex") != std::string_view::npos;
+}
+
+// The next line with its continuations joined (in `joined`); lineNumber
+// counts every line read.
+std::string_view nextLogicalLine(std::string_view text, size_t& offset, std::string& joined, size_t& lineNumber) {
+    std::string_view line = nextLine(text, offset);
+    ++lineNumber;
+    if (!continues(line)) return line;
+    joined.assign(line.substr(0, line.size() - 1));
+    while (offset < text.size()) {
+        std::string_view more = nextLine(text, offset);
+        ++lineNumber;
+        size_t first = more.find_first_not_of(" \t");
+        more = first == std::string_view::npos ? std::string_view() : more.substr(first);
+        bool goesOn = !more.empty() && more.back() == '\\';
+        joined.append(goesOn ? more.substr(0, more.size() - 1) : more);
+        if (!goesOn) break;
     }
-    return out + "\"";
+    return joined;
 }
 
-static bool isPlainString(const RegValue& value) {
-    if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0') return false;
-    for (size_t i = 0; i + 1 < value.data.size(); ++i) {
-        char c = value.data[i];
-        if (c == '\0' || c == '\r' || c == '\n') return false;
-    }
-    return true;
-}
+bool isValueLine(std::string_view line) { return !line.empty() && (line[0] == '"' || line[0] == '@'); }
 
-static std::string hexBytes(const std::string& data) {
-    std::string out;
-    char pair[4];
-    for (size_t i = 0; i < data.size(); ++i) {
-        std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", static_cast<unsigned char>(data[i]));
-        out += pair;
-    }
-    return out;
-}
+// ---- value lines -------------------------------------------------------------
 
-static std::string valueLine(const RegValue& value) {
-    std::string line = value.name.empty() ? "@=" : quoted(value.name) + "=";
-    if (isPlainString(value)) return line + quoted(value.data.substr(0, value.data.size() - 1));
-    if (value.type == REG_DWORD && value.data.size() == 4) {
-        unsigned number = 0;
-        for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(value.data[i]);
-        char text[16];
-        std::snprintf(text, sizeof text, "dword:%08x", number);
-        return line + text;
-    }
-    if (value.type == REG_BINARY) return line + "hex:" + hexBytes(value.data);
-    char prefix[24];
-    std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
-    return line + prefix + hexBytes(value.data);
-}
-
-static void writeKey(const RegKey& key, const std::string& path, std::string& out) {
-    if (path != kRootName || !key.values.empty()) {
-        out += "[" + path + "]\n";
-        for (const RegValue& value : key.values) out += valueLine(value) + "\n";
-        out += "\n";
-    }
-    for (const auto& child : key.subkeys) writeKey(*child, path + "\\" + child->name, out);
-}
-
-std::string serializeHive(const RegKey& root) {
-    std::string out = "REGEDIT4\n\n";
-    writeKey(root, kRootName, out);
-    return out;
-}
-
-// ---- reading -------------------------------------------------------------
-
-// Reads a quoted text at `at`, undoing the backslash escapes.
-static bool readQuoted(const std::string& line, size_t& at, std::string& text) {
+// Reads a quoted text at `at`, undoing the escapes: a backslash takes the
+// next character as it stands, except "\xHH", a byte in hex. text is a view
+// of the line when nothing was escaped, else of buffer.
+bool readQuoted(std::string_view line, size_t& at, std::string& buffer, std::string_view& text) {
     if (at >= line.size() || line[at] != '"') return false;
-    text.clear();
+    size_t close = line.find('"', at + 1);
+    if (close == std::string_view::npos) return false;
+    std::string_view inside = line.substr(at + 1, close - at - 1);
+    if (inside.find('\\') == std::string_view::npos) {  // the common case: nothing escaped
+        text = inside;
+        at = close + 1;
+        return true;
+    }
+    buffer.clear();
     for (++at; at < line.size(); ++at) {
         char c = line[at];
         if (c == '"') {
             ++at;
+            text = buffer;
             return true;
         }
         if (c == '\\') {
             if (++at >= line.size()) return false;
             c = line[at];
+            if (c == 'x' && at + 2 < line.size() && hexDigit(line[at + 1]) >= 0 && hexDigit(line[at + 2]) >= 0) {
+                c = static_cast<char>(hexDigit(line[at + 1]) * 16 + hexDigit(line[at + 2]));
+                at += 2;
+            }
         }
-        text += c;
+        buffer += c;
     }
     return false;
 }
 
-static bool readHex(const std::string& text, std::string& data) {
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Comma-separated bytes of one or two hex digits, blanks allowed around them.
+bool readHex(std::string_view text, std::string& data) {
     data.clear();
     size_t at = 0;
-    while (at < text.size()) {
-        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-        if (at >= text.size()) break;
-        char* end = nullptr;
-        unsigned long byte = std::strtoul(text.c_str() + at, &end, 16);
-        size_t used = static_cast<size_t>(end - (text.c_str() + at));
-        if (used == 0 || used > 2 || byte > 0xFF) return false;
+    while (at < text.size() && isBlank(text[at])) ++at;
+    if (at == text.size()) return true;
+    for (;;) {
+        int high = at < text.size() ? hexDigit(text[at]) : -1;
+        if (high < 0) return false;
+        int byte = high;
+        ++at;
+        if (at < text.size() && hexDigit(text[at]) >= 0) byte = byte * 16 + hexDigit(text[at++]);
         data += static_cast<char>(byte);
-        at += used;
-        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-        if (at < text.size()) {
-            if (text[at] != ',') return false;
-            ++at;
-        }
+        while (at < text.size() && isBlank(text[at])) ++at;
+        if (at == text.size()) return true;
+        if (text[at] != ',') return false;
+        ++at;
+        while (at < text.size() && isBlank(text[at])) ++at;
+    }
+}
+
+bool readHexNumber(std::string_view digits, unsigned long& number) {
+    if (digits.empty() || digits.size() > 8) return false;
+    number = 0;
+    for (char c : digits) {
+        int digit = hexDigit(c);
+        if (digit < 0) return false;
+        number = number * 16 + static_cast<unsigned long>(digit);
     }
     return true;
 }
 
-static bool readValue(const std::string& line, RegValue& value) {
+// Reads `"name"=...` or `@=...`; the views are of the line or of the buffers.
+bool readValue(std::string_view line, ValueView& value, std::string& nameBuffer, std::string& dataBuffer) {
     size_t at = 0;
     if (line[0] == '@') {
-        value.name.clear();
+        value.name = {};
         at = 1;
-    } else if (!readQuoted(line, at, value.name)) {
+    } else if (!readQuoted(line, at, nameBuffer, value.name)) {
         return false;
     }
     if (at >= line.size() || line[at] != '=') return false;
-    std::string rest = line.substr(at + 1);
+    std::string_view rest = line.substr(at + 1);
+    unsigned long number = 0;
+    if (rest == "hex(1):") {  // a list entry: the most common line by far
+        value.type = REG_SZ;
+        value.data = {};
+        return true;
+    }
     if (!rest.empty() && rest[0] == '"') {
         size_t from = 0;
-        std::string text;
-        if (!readQuoted(rest, from, text) || from != rest.size()) return false;
+        std::string_view text;
+        if (!readQuoted(rest, from, dataBuffer, text) || from != rest.size()) return false;
+        if (text.data() != dataBuffer.data()) dataBuffer.assign(text);
+        dataBuffer += '\0';  // the terminator is part of a string's data
         value.type = REG_SZ;
-        value.data = text + '\0';
+        value.data = dataBuffer;
         return true;
     }
-    if (rest.compare(0, 6, "dword:") == 0) {
-        std::string digits = rest.substr(6);
-        char* end = nullptr;
-        unsigned long number = std::strtoul(digits.c_str(), &end, 16);
-        if (digits.empty() || digits.size() > 8 || *end) return false;
+    value.data = {};
+    if (rest.starts_with("dword:")) {
+        if (!readHexNumber(rest.substr(6), number)) return false;
         value.type = REG_DWORD;
-        value.data.clear();
-        for (int i = 0; i < 4; ++i) value.data += static_cast<char>((number >> (8 * i)) & 0xFF);
+        dataBuffer.assign(4, '\0');
+        for (size_t i = 0; i < 4; ++i) dataBuffer[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+    } else if (rest.starts_with("hex:")) {
+        value.type = REG_BINARY;
+        if (!readHex(rest.substr(4), dataBuffer)) return false;
+    } else if (rest.starts_with("hex(")) {
+        size_t close = rest.find("):");
+        if (close == std::string_view::npos || !readHexNumber(rest.substr(4, close - 4), number)) return false;
+        value.type = static_cast<DWORD>(number);
+        if (!readHex(rest.substr(close + 2), dataBuffer)) return false;
+    } else {
+        return false;
+    }
+    value.data = dataBuffer;
+    return true;
+}
+
+// Just the name of a value line, for a search by name.
+bool readValueName(std::string_view line, std::string& buffer, std::string_view& name) {
+    if (line[0] == '@') {
+        name = {};
         return true;
     }
-    if (rest.compare(0, 4, "hex:") == 0) {
-        value.type = REG_BINARY;
-        return readHex(rest.substr(4), value.data);
-    }
-    if (rest.compare(0, 4, "hex(") == 0) {
-        size_t close = rest.find("):");
-        if (close == std::string::npos || close == 4) return false;
-        std::string typeText = rest.substr(4, close - 4);
-        char* end = nullptr;
-        unsigned long type = std::strtoul(typeText.c_str(), &end, 16);
-        if (*end) return false;
-        value.type = static_cast<DWORD>(type);
-        return readHex(rest.substr(close + 2), value.data);
+    size_t at = 0;
+    return readQuoted(line, at, buffer, name);
+}
+
+// The next value line at or after offset, before end, and where it starts;
+// offset moves past it.
+bool nextValueLine(std::string_view text, size_t& offset, size_t end, std::string& joined, std::string_view& line,
+                   size_t& start) {
+    size_t ignored = 0;
+    while (offset < end) {
+        start = offset;
+        line = nextLogicalLine(text.substr(0, end), offset, joined, ignored);
+        if (isValueLine(line)) return true;
     }
     return false;
 }
 
-static RegKey* openPath(RegKey& root, const std::string& path) {
-    size_t rootLength = sizeof kRootName - 1;
-    if (path.size() < rootLength || !sameName(path.substr(0, rootLength), kRootName)) return nullptr;
-    if (path.size() == rootLength) return &root;
-    if (path[rootLength] != '\\') return nullptr;
-    RegKey* key = &root;
-    size_t start = rootLength + 1;
-    while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos) end = path.size();
-        if (end == start) return nullptr;
-        bool created = false;
-        key = &key->subkey(path.substr(start, end - start), created);
-        start = end + 1;
+// ---- writing ---------------------------------------------------------------
+
+// Backslash, quote and control characters are escaped, so that any name
+// reads back as it was written.
+void appendQuoted(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (isControl(byte)) {
+            out += "\\x";
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0xF];
+        } else {
+            out += c;
+        }
     }
-    return key;
+    out += '"';
 }
 
-bool parseHive(const std::string& text, RegKey& root) {
-    std::vector<std::string> lines;
-    for (std::string_view line : linesOf(text)) {
-        // A value's hex data may go on over several lines, each but the last
-        // ending in a backslash.
-        if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\\' &&
-            lines.back().find("=hex") != std::string::npos) {
-            lines.back().pop_back();
-            size_t first = line.find_first_not_of(" \t");
-            if (first != std::string_view::npos) lines.back() += line.substr(first);
-        } else {
-            lines.emplace_back(line);
-        }
+void appendHex(std::string& out, std::string_view data) {
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i) out += ',';
+        unsigned char byte = static_cast<unsigned char>(data[i]);
+        out += kHexDigits[byte >> 4];
+        out += kHexDigits[byte & 0xF];
     }
-    size_t index = 0;
-    while (index < lines.size() && lines[index].empty()) ++index;
-    if (index == lines.size()) return true;  // an empty file is an empty hive
-    if (lines[index] != "REGEDIT4") return false;
-    RegKey* current = nullptr;
-    for (++index; index < lines.size(); ++index) {
-        const std::string& line = lines[index];
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            if (line.back() != ']') return false;
-            current = openPath(root, line.substr(1, line.size() - 2));
-            if (!current) return false;
-            continue;
+}
+
+bool isPlainString(DWORD type, std::string_view data) {
+    if (type != REG_SZ || data.empty() || data.back() != '\0') return false;
+    return data.substr(0, data.size() - 1).find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+}
+
+void appendValue(std::string& out, std::string_view name, DWORD type, std::string_view data) {
+    if (name.empty()) out += '@';
+    else appendQuoted(out, name);
+    out += '=';
+    if (isPlainString(type, data)) {
+        appendQuoted(out, data.substr(0, data.size() - 1));
+    } else if (type == REG_DWORD && data.size() == 4) {
+        out += "dword:";
+        for (size_t i = 4; i-- > 0;) {
+            unsigned char byte = static_cast<unsigned char>(data[i]);
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0xF];
         }
-        RegValue value;
-        if (!current || !readValue(line, value)) return false;
-        current->values.push_back(std::move(value));
+    } else if (type == REG_BINARY) {
+        out += "hex:";
+        appendHex(out, data);
+    } else {
+        char prefix[24];
+        std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(type));
+        out += prefix;
+        appendHex(out, data);
+    }
+    out += '\n';
+}
+
+// The key a header line names, created with its parents when missing.
+RegKey* openPath(RegKey& root, std::string_view path) {
+    if (path.size() < kRootName.size() || !sameName(path.substr(0, kRootName.size()), kRootName)) return nullptr;
+    if (path.size() == kRootName.size()) return &root;
+    if (path[kRootName.size()] != '\\') return nullptr;
+    RegKey* key = &root;
+    size_t start = kRootName.size() + 1;
+    for (;;) {
+        size_t end = findSeparator(path, start);
+        std::string_view part = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (!isStorableKeyName(part)) return nullptr;
+        bool created = false;
+        key = &key->subkey(part, created);
+        if (end == std::string_view::npos) return key;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+// ---- keys ------------------------------------------------------------------
+
+RegKey* RegKey::findSubkey(std::string_view wanted) {
+    if (index_) {
+        auto found = index_->find(upperText(wanted));
+        return found == index_->end() ? nullptr : found->second;
+    }
+    for (auto& child : subkeys)
+        if (sameName(child->name, wanted)) return child.get();
+    return nullptr;
+}
+
+RegKey& RegKey::subkey(std::string_view wanted, bool& created) {
+    if (RegKey* existing = findSubkey(wanted)) return *existing;
+    subkeys.push_back(std::make_unique<RegKey>());
+    RegKey* child = subkeys.back().get();
+    child->name = wanted;
+    created = true;
+    if (index_) {
+        index_->emplace(upperText(wanted), child);
+    } else if (subkeys.size() >= kIndexedFrom) {
+        index_ = std::make_unique<std::unordered_map<std::string, RegKey*>>();
+        for (auto& each : subkeys) index_->emplace(upperText(each->name), each.get());
+    }
+    return *child;
+}
+
+bool isStorableKeyName(std::string_view name) {
+    if (name.empty() || findSeparator(name) != std::string_view::npos) return false;
+    for (char c : name)
+        if (isControl(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// ---- values ----------------------------------------------------------------
+
+RegValue Hive::storeValue(std::string_view name, DWORD type, std::string_view data) {
+    RegValue value{static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(name.size()),
+                   static_cast<uint32_t>(data.size()), type};
+    bytes_.append(name).append(data);
+    return value;
+}
+
+bool Hive::step(const RegKey& key, ValueCursor& cursor, ValueView& value) {
+    if (cursor.piece >= key.pieces.size()) return false;
+    const ValuePiece& piece = key.pieces[cursor.piece];
+    if (!piece.isLines()) {
+        value = {nameOf(piece.value), piece.value.type, dataOf(piece.value)};
+    } else {
+        size_t offset = cursor.within ? cursor.offset : piece.begin;
+        size_t start = 0;
+        std::string_view line;
+        // The lines were checked when the hive was read: each one reads.
+        if (!nextValueLine(text_.view(), offset, piece.end, joined_, line, start)) return false;
+        readValue(line, value, name_, data_);
+        if (value.name.data() == joined_.data()) {
+            name_.assign(value.name);  // joined_ is read over at the next step
+            value.name = name_;
+        }
+        cursor.offset = static_cast<uint32_t>(offset);
+    }
+    ++cursor.index;
+    if (++cursor.within >= piece.size()) {
+        ++cursor.piece;
+        cursor.within = 0;
     }
     return true;
+}
+
+bool Hive::valueAt(const RegKey& key, size_t index, ValueCursor& cursor, ValueView& value) {
+    if (index >= key.valueCount) return false;
+    if (!cursor.valid || cursor.index > index) cursor = {0, 0, 0, 0, true};
+    while (cursor.index < index) {
+        if (!step(key, cursor, value)) return false;
+    }
+    return step(key, cursor, value);
+}
+
+bool Hive::find(const RegKey& key, std::string_view name, Place& place) {
+    std::string_view text = text_.view();
+    for (size_t index = 0; index < key.pieces.size(); ++index) {
+        const ValuePiece& piece = key.pieces[index];
+        if (!piece.isLines()) {
+            if (!sameName(nameOf(piece.value), name)) continue;
+            place = {index, 0, 0, 0};
+            return true;
+        }
+        size_t offset = piece.begin;
+        size_t start = 0;
+        std::string_view line, found;
+        for (uint32_t within = 0; nextValueLine(text, offset, piece.end, joined_, line, start); ++within) {
+            if (readValueName(line, name_, found) && sameName(found, name)) {
+                place = {index, within, static_cast<uint32_t>(start), static_cast<uint32_t>(offset)};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool Hive::findValue(const RegKey& key, std::string_view name, ValueView& value) {
+    Place place;
+    if (!find(key, name, place)) return false;
+    const ValuePiece& piece = key.pieces[place.piece];
+    if (!piece.isLines()) {
+        value = {nameOf(piece.value), piece.value.type, dataOf(piece.value)};
+        return true;
+    }
+    ValueCursor cursor{0, place.piece, place.within, place.lineBegin, true};
+    return step(key, cursor, value);
+}
+
+void Hive::splice(RegKey& key, const Place& place, const std::vector<ValuePiece>& replacement) {
+    const ValuePiece piece = key.pieces[place.piece];
+    std::vector<ValuePiece> pieces;
+    if (piece.isLines()) {
+        // The lines before the value's line and those after it stay as they are.
+        if (place.within > 0) pieces.push_back({piece.begin, place.lineBegin, place.within, {}});
+        pieces.insert(pieces.end(), replacement.begin(), replacement.end());
+        uint32_t after = piece.count - place.within - 1;
+        if (after > 0) pieces.push_back({place.lineEnd, piece.end, after, {}});
+    } else {
+        pieces = replacement;
+    }
+    key.pieces.erase(key.pieces.begin() + static_cast<long>(place.piece));
+    key.pieces.insert(key.pieces.begin() + static_cast<long>(place.piece), pieces.begin(), pieces.end());
+}
+
+bool Hive::setValue(RegKey& key, std::string_view name, DWORD type, std::string_view data) {
+    Place place;
+    if (!find(key, name, place)) {
+        key.pieces.push_back({0, 0, 0, storeValue(name, type, data)});
+        ++key.valueCount;
+        return true;
+    }
+    ValueView old;
+    findValue(key, name, old);
+    if (old.type == type && old.data == data) return false;
+    // It keeps its spelling and its place.
+    std::string keptName(old.name);
+    splice(key, place, {{0, 0, 0, storeValue(keptName, type, data)}});
+    return true;
+}
+
+bool Hive::deleteValue(RegKey& key, std::string_view name) {
+    Place place;
+    if (!find(key, name, place)) return false;
+    splice(key, place, {});
+    --key.valueCount;
+    return true;
+}
+
+// ---- reading and writing the file ---------------------------------------
+
+size_t parseHive(Hive& hive, std::string_view text) { return parseHive(hive, FileText::copyOf(text)); }
+
+size_t parseHive(Hive& hive, FileText fileText) {
+    hive.text_ = std::move(fileText);
+    std::string_view text = hive.text_.view();
+    if (text.size() >= std::numeric_limits<uint32_t>::max()) return 1;
+    size_t offset = 0;
+    size_t lineNumber = 0;
+    bool started = false;
+    RegKey* current = nullptr;
+    ValuePiece lines;
+    std::string joined, name, data;
+    ValueView value;
+    // The lines under a header become a piece of the key's values.
+    auto finish = [&] {
+        if (!current || lines.count == 0) return;
+        current->pieces.push_back(lines);
+        current->valueCount += lines.count;
+    };
+    while (offset < text.size()) {
+        size_t first = lineNumber + 1;
+        std::string_view line = nextLogicalLine(text, offset, joined, lineNumber);
+        if (!started) {
+            if (line.empty()) continue;
+            if (line != "REGEDIT4") return first;
+            started = true;
+        } else if (line.empty() || line[0] == ';') {
+        } else if (line[0] == '[') {
+            finish();
+            if (line.back() != ']') return first;
+            current = openPath(hive.root, line.substr(1, line.size() - 2));
+            if (!current) return first;
+            lines = {static_cast<uint32_t>(offset), static_cast<uint32_t>(offset), 0, {}};
+        } else {
+            if (!current || !isValueLine(line) || !readValue(line, value, name, data)) return first;
+            lines.end = static_cast<uint32_t>(offset);
+            ++lines.count;
+        }
+    }
+    finish();
+    return 0;
+}
+
+std::string serializeHive(const Hive& hive) {
+    std::string out;
+    out.reserve(hive.text_.view().size() + 4096);
+    out += "REGEDIT4\n\n";
+    std::string path(kRootName);
+    // Value lines as the file held them are copied unchanged.
+    auto writeKey = [&](auto& self, const RegKey& key) -> void {
+        if (path != kRootName || key.valueCount > 0) {
+            out.append("[").append(path).append("]\n");
+            for (const ValuePiece& piece : key.pieces) {
+                if (piece.isLines()) {
+                    out.append(hive.text_.view().substr(piece.begin, piece.end - piece.begin));
+                    if (out.back() != '\n') out += '\n';
+                } else {
+                    appendValue(out, hive.nameOf(piece.value), piece.value.type, hive.dataOf(piece.value));
+                }
+            }
+            out += '\n';
+        }
+        for (const auto& child : key.subkeys) {
+            size_t parentLength = path.size();
+            path.append("\\").append(child->name);
+            self(self, *child);
+            path.resize(parentLength);
+        }
+    };
+    writeKey(writeKey, hive.root);
+    return out;
 }
 
 }  // namespace sim

@@ -15,6 +15,8 @@
 
 namespace {
 
+using sim::Call;
+
 struct Connection {
     std::string remoteName;  // \\SERVER\share
     std::string user;
@@ -22,42 +24,82 @@ struct Connection {
 
 std::string connectionsPath(const std::string& localFolder) { return localFolder + "/connections"; }
 
+// A line of the connections file is "<remote name> <user>", each with its
+// blanks, control characters and '%' written as %XX, so that any name fits.
+std::string encoded(std::string_view text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '%') {
+            out += '%';
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string decoded(std::string_view text) {
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '%' && at + 2 < text.size() && hexValue(text[at + 1]) >= 0 && hexValue(text[at + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[at + 1]) * 16 + hexValue(text[at + 2]));
+            at += 2;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
+}
+
 std::vector<Connection> readConnections(const std::string& localFolder) {
     std::vector<Connection> connections;
     std::string content;
-    if (localFolder.empty() || !sim::readWholeFile(connectionsPath(localFolder), content)) return connections;
+    if (localFolder.empty() || sim::readWholeFile(connectionsPath(localFolder), content)) return connections;
     for (std::string_view line : sim::linesOf(content)) {
         if (line.empty()) continue;
         size_t space = line.find(' ');
-        if (space == std::string_view::npos) connections.push_back({std::string(line), ""});
-        else connections.push_back({std::string(line.substr(0, space)), std::string(line.substr(space + 1))});
+        if (space == std::string_view::npos) connections.push_back({decoded(line), ""});
+        else connections.push_back({decoded(line.substr(0, space)), decoded(line.substr(space + 1))});
     }
     return connections;
 }
 
-bool writeConnections(const std::string& localFolder, const std::vector<Connection>& connections) {
+LONG writeConnections(const std::string& localFolder, const std::vector<Connection>& connections) {
     std::string content;
-    for (const Connection& connection : connections) content += connection.remoteName + " " + connection.user + "\n";
+    for (const Connection& connection : connections)
+        content += encoded(connection.remoteName) + " " + encoded(connection.user) + "\n";
     return sim::replaceFileAtomically(connectionsPath(localFolder), content);
 }
 
-// Splits \\SERVER\share; false when the name has another form.
+// Splits \\SERVER\share at character boundaries; false when the name has
+// another form.
 bool splitRemoteName(const std::string& remoteName, std::string& server, std::string& share) {
     if (remoteName.compare(0, 2, "\\\\") != 0) return false;
-    size_t slash = remoteName.find('\\', 2);
+    size_t slash = sim::findSeparator(remoteName, 2);
     if (slash == std::string::npos || slash == 2 || slash + 1 >= remoteName.size()) return false;
     server = remoteName.substr(2, slash - 2);
     share = remoteName.substr(slash + 1);
-    return share.find('\\') == std::string::npos;
+    return sim::findSeparator(share) == std::string::npos;
 }
 
 bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
     std::string content;
-    if (!sim::readWholeFile(folder + "/accounts", content)) return false;
+    if (sim::readWholeFile(folder + "/accounts", content)) return false;
     for (std::string_view line : sim::linesOf(content)) {
         size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        if (sim::sameName(std::string(line.substr(0, colon)), user) && line.substr(colon + 1) == password) return true;
+        if (sim::sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
     }
     return false;
 }
@@ -66,13 +108,13 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
     std::string server, share;
     if (!splitRemoteName(remoteName, server, share)) return ERROR_NO_NET_OR_BAD_PATH;
     std::string folder = sim::findComputerFolder(server);
-    if (LONG code = sim::faultFor(folder, "WNetAddConnection2A")) return static_cast<DWORD>(code);
+    if (LONG code = sim::faultFor(folder, Call::WNetAddConnection2A)) return static_cast<DWORD>(code);
     if (folder.empty() || sim::isOffline(folder)) return ERROR_BAD_NETPATH;
     if (!sim::sameName(share, "ipc$")) return ERROR_BAD_NET_NAME;
     std::string localFolder = sim::localComputerFolder(true);
-    if (localFolder.empty()) return ERROR_NOT_ENOUGH_MEMORY;
+    if (localFolder.empty()) return sim::localComputerProblem() ? sim::localComputerProblem() : ERROR_CANTWRITE;
     sim::FolderLock lock(localFolder);
-    if (!lock.held()) return ERROR_NOT_ENOUGH_MEMORY;  // unlocked, another run's change could be lost
+    if (!lock.held()) return static_cast<DWORD>(lock.code());  // unlocked, another run's change could be lost
     std::vector<Connection> connections = readConnections(localFolder);
     bool alreadyOpen = false;
     for (const Connection& connection : connections) {
@@ -85,25 +127,25 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
     if (!accountMatches(folder, user, password)) return ERROR_LOGON_FAILURE;
     if (alreadyOpen) return NO_ERROR;
     connections.push_back({remoteName, user});
-    return writeConnections(localFolder, connections) ? NO_ERROR : ERROR_NOT_ENOUGH_MEMORY;
+    return static_cast<DWORD>(writeConnections(localFolder, connections));
 }
 
 DWORD cancelConnection(const std::string& remoteName) {
     std::string server, share;
     if (splitRemoteName(remoteName, server, share)) {
-        if (LONG code = sim::faultFor(sim::findComputerFolder(server), "WNetCancelConnection2A"))
+        if (LONG code = sim::faultFor(sim::findComputerFolder(server), Call::WNetCancelConnection2A))
             return static_cast<DWORD>(code);
     }
     std::string localFolder = sim::localComputerFolder(false);
     if (localFolder.empty()) return ERROR_NOT_CONNECTED;
     sim::FolderLock lock(localFolder);
-    if (!lock.held()) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!lock.held()) return static_cast<DWORD>(lock.code());
     std::vector<Connection> connections = readConnections(localFolder);
     std::vector<Connection> kept;
     for (const Connection& connection : connections)
         if (!sim::sameName(connection.remoteName, remoteName)) kept.push_back(connection);
     if (kept.size() == connections.size()) return ERROR_NOT_CONNECTED;
-    return writeConnections(localFolder, kept) ? NO_ERROR : ERROR_NOT_ENOUGH_MEMORY;
+    return static_cast<DWORD>(writeConnections(localFolder, kept));
 }
 
 }  // namespace

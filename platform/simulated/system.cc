@@ -62,6 +62,8 @@ const SystemMessage kMessages[] = {
     {1722, "The RPC server is unavailable.\r\n"},  // RPC_S_SERVER_UNAVAILABLE
     {1909, "The referenced account is currently locked out and may not be logged on to.\r\n"},  // ERROR_ACCOUNT_LOCKED_OUT
     {2250, "This network connection does not exist.\r\n"},  // ERROR_NOT_CONNECTED
+    {19, "The media is write protected.\r\n"},  // ERROR_WRITE_PROTECT
+    {112, "There is not enough space on the disk.\r\n"},  // ERROR_DISK_FULL
     {120, "This function is not supported on this system.\r\n"},  // ERROR_CALL_NOT_IMPLEMENTED
     {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},  // ERROR_MR_MID_NOT_FOUND
 };
@@ -72,12 +74,12 @@ const char* messageText(DWORD code) {
     return nullptr;
 }
 
-LONG localFault(const char* call) { return sim::faultFor(sim::localComputerFolder(false), call); }
+LONG localFault(sim::Call call) { return sim::faultFor(sim::localComputerFolder(false), call); }
 
 }  // namespace
 
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
-    if (!size || localFault("GetComputerNameA")) return FALSE;
+    if (!size || localFault(sim::Call::GetComputerNameA)) return FALSE;
     const std::string name = sim::localComputerName();
     if (!buffer || *size < name.size() + 1) {
         *size = static_cast<DWORD>(name.size() + 1);
@@ -92,7 +94,7 @@ BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
 // Texts that carry inserts are given with their inserts unexpanded.
 DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      va_list*) {
-    if (localFault("FormatMessageA")) return 0;
+    if (localFault(sim::Call::FormatMessageA)) return 0;
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) return 0;
     if (languageId != 0 && languageId != 0x400 && languageId != 0x409) return 0;
     const char* text = messageText(messageId);
@@ -123,4 +125,7 @@ int ExitStatusFromResult(long result) {
     return low == 0 ? 255 : low;
 }
 
-LONG StandInFault(const char* operation) { return localFault(operation); }
+LONG StandInFault(const char* operation) {
+    sim::Call call;
+    return sim::callNamed(operation, call) ? localFault(call) : 0;
+}

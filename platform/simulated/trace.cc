@@ -1,5 +1,7 @@
 #include "platform/simulated/trace.h"
 
+#include <errno.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,20 @@ void trace(const char* format, ...) {
     va_end(arguments);
     std::fputc('\n', file);
     std::fclose(file);
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void diagnose(const char* format, ...) {
+    std::fflush(stdout);  // keep the order in which a terminal shows both
+    std::fprintf(stderr, "%s: ", program_invocation_short_name);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
 }
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 
 #include "platform/simulated/codepage.h"
 #include "platform/simulated/files.h"
+#include "platform/simulated/trace.h"
 
 namespace sim {
 
@@ -25,15 +26,65 @@ std::string worldRoot() {
     return environmentOr("XDG_STATE_HOME", home + "/.local/state") + "/veskcfg/world";
 }
 
+namespace {
+
 // Like a NetBIOS name: the host name up to its first dot, upper-cased, at
 // most 15 characters.
-std::string localComputerName() {
-    const char* configured = std::getenv("VESKCFG_COMPUTERNAME");
-    if (configured && *configured) return configured;
+std::string hostComputerName() {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0 || host[0] == 0) return "LOCALHOST";
     std::string text(host);
     return upperText(text.substr(0, text.find('.')).substr(0, 15));
+}
+
+// A configured name is a folder's name in the world: it must not lead out of
+// it, and holds no control character, as no Windows computer name does.
+bool isComputerName(const std::string& name) {
+    if (name.find("..") != std::string::npos) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+    return true;
+}
+
+void tellOnce(std::string& told, const std::string& what, const char* format, const char* value) {
+    if (told == what) return;
+    told = what;
+    diagnose(format, value);
+}
+
+}  // namespace
+
+std::string localComputerName() {
+    const char* configured = std::getenv("VESKCFG_COMPUTERNAME");
+    if (!configured || !*configured) return hostComputerName();
+    if (isComputerName(configured)) return configured;
+    static std::string told;
+    tellOnce(told, configured, "VESKCFG_COMPUTERNAME=\"%s\" is not a computer name: it holds \"..\", a slash, "
+                               "a backslash or a control character.", configured);
+    return {};
+}
+
+LONG localComputerProblem() {
+    if (localComputerName().empty()) return ERROR_INVALID_NAME;
+    // A mistyped VESKCFG_WORLD must not quietly start a new, empty world.
+    const char* configured = std::getenv("VESKCFG_WORLD");
+    if (!configured || !*configured || identityOf(configured).exists) return 0;
+    static std::string told;
+    tellOnce(told, configured, "VESKCFG_WORLD=\"%s\" names no folder; make the world first (vesknet init).",
+             configured);
+    return ERROR_PATH_NOT_FOUND;
+}
+
+static std::string createLocalFolder(const std::string& root, const std::string& name) {
+    // The folders above the world are the user's own; the world's are its
+    // owner's only.
+    std::error_code failed;
+    std::filesystem::create_directories(std::filesystem::path(root).parent_path(), failed);
+    if (failed) return {};
+    if (mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    std::string folder = root + "/" + name;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return folder;
 }
 
 std::string findComputerFolder(const std::string& name) {
@@ -57,17 +108,19 @@ std::string findComputerFolder(const std::string& name) {
 }
 
 std::string localComputerFolder(bool create) {
-    std::string folder = findComputerFolder(localComputerName());
-    if (!folder.empty() || !create) return folder;
+    const std::string name = localComputerName();
     const std::string root = worldRoot();
-    folder = root + "/" + localComputerName();
-    // The folders above the world are the user's own; the world's are its
-    // owner's only.
-    std::error_code failed;
-    std::filesystem::create_directories(std::filesystem::path(root).parent_path(), failed);
-    if (failed) return {};
-    if (mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    // Looked up at every key open: a folder once found is kept.
+    static std::string knownRoot, knownName, knownFolder;
+    if (!name.empty() && knownRoot == root && knownName == name) return knownFolder;
+    if (localComputerProblem()) return {};
+    std::string folder = findComputerFolder(name);
+    if (folder.empty() && create) folder = createLocalFolder(root, name);
+    if (!folder.empty()) {
+        knownRoot = root;
+        knownName = name;
+        knownFolder = folder;
+    }
     return folder;
 }
 

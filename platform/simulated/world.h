@@ -9,10 +9,18 @@
 
 #include <string>
 
+#include "platform/win32.h"
+
 namespace sim {
 
 std::string worldRoot();
+// VESKCFG_COMPUTERNAME, or the host's name; empty when the configured name
+// cannot be a computer's.
 std::string localComputerName();
+// 0, or why this computer has no folder in the world and gets none:
+// ERROR_INVALID_NAME for a bad VESKCFG_COMPUTERNAME, ERROR_PATH_NOT_FOUND for
+// a VESKCFG_WORLD that names no folder. Said once on standard error.
+LONG localComputerProblem();
 
 // The folder of computer NAME, found without regard to case; empty when the
 // world has no such computer.

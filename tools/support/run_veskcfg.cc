@@ -6,12 +6,12 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -22,10 +22,14 @@ bool echoIsOff(int master) {
     return tcgetattr(master, &mode) == 0 && !(mode.c_lflag & ECHO);
 }
 
+long lastPeakKb = 0;  // of the child last reaped
+
 bool exited(pid_t child, int& status) {
     if (status != -1) return true;
     int raw = 0;
-    if (waitpid(child, &raw, WNOHANG) != child) return false;
+    struct rusage usage = {};
+    if (wait4(child, &raw, WNOHANG, &usage) != child) return false;
+    lastPeakKb = usage.ru_maxrss;
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return true;
 }
@@ -55,7 +59,10 @@ void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t
     while (Clock::now() < deadline && !exited(child, status)) {
         drain(out, shown);
         if (promptsShown(shown) >= prompt && echoIsOff(master)) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The terminal's mode changes without a sign on any descriptor: look
+        // again soon, sooner when output comes.
+        struct pollfd ready = {out, POLLIN, 0};
+        poll(&ready, 1, 1);
     }
 }
 
@@ -112,12 +119,16 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
             result.status = -1;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Wake as soon as there is output to take, so that a child writing much
+        // never waits on a full pipe; at the latest in 2 ms, to see it exit.
+        struct pollfd ready[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+        poll(ready, 3, 2);
     }
     drain(outPipe[0], result.out);
     drain(errPipe[0], result.err);
     drain(master, result.echo);
     result.echoOnAtEnd = !echoIsOff(master);
+    result.peakKb = lastPeakKb;
     close(outPipe[0]);
     close(errPipe[0]);
     close(master);

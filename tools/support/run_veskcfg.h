@@ -9,10 +9,11 @@
 
 struct RunResult {
     std::string out;   // standard output, byte for byte
-    std::string err;   // standard error: the tool never writes there
+    std::string err;   // standard error: the simulation's own diagnostics
     std::string echo;  // what the prompt echoed on the terminal
     int status = -1;   // exit status, or -1 when it did not exit by itself
     bool echoOnAtEnd = false;  // the terminal had its echo back when the run ended
+    long peakKb = 0;           // the child's peak resident size
 };
 
 struct RunOptions {

@@ -1,0 +1,350 @@
+// How VeskCfg's commands grow with the length of a primary's list and with
+// the number of stored records, beside the floor of reading and writing the
+// same files once. Each figure is the median of several runs of the real
+// binary, process start included; each ratio is to the floor on its line.
+//
+//   veskcfg-scale [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/support/run_veskcfg.h"
+#include "tools/support/temp_world.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// When a figure passes this, the next size (ten times larger) is not measured.
+constexpr double kLimitSeconds = 3;
+
+struct Options {
+    std::string binary;
+    std::vector<long> sizes = {1000, 10000, 100000, 1000000};
+    int runs = 5;
+    bool strace = false;
+    // When a figure passes this, the next size (ten times larger) is not measured.
+};
+
+struct Run {
+    double seconds = 0;
+    long peakKb = 0;
+    int status = -1;
+};
+
+const std::string kListKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+const std::string kServersKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers";
+
+std::string nameOf(long i) { return "SERVER" + std::to_string(i); }
+
+// Runs argv with standard input and output on /dev/null; the time from fork
+// to reaping and the child's peak resident size.
+Run runProcess(const std::vector<std::string>& argv) {
+    Run run;
+    auto started = Clock::now();
+    pid_t child = fork();
+    if (child == 0) {
+        int nothing = open("/dev/null", O_RDWR);
+        dup2(nothing, 0);
+        dup2(nothing, 1);
+        dup2(nothing, 2);
+        setsid();  // no controlling terminal: VeskCfg must never prompt here
+        std::vector<char*> args;
+        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    wait4(child, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    run.peakKb = usage.ru_maxrss;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+struct Figure {
+    double seconds = 0;
+    long peakKb = 0;
+    int status = 0;
+    bool measured = false;
+};
+
+// The median of `runs` runs; prepare runs before each, untimed.
+template <class Once>
+Figure median(int runs, Once once, const std::function<void()>& prepare = nullptr) {
+    std::vector<double> seconds;
+    Figure figure;
+    for (int i = 0; i < runs; ++i) {
+        if (prepare) prepare();
+        Run run = once();
+        seconds.push_back(run.seconds);
+        figure.peakKb = std::max(figure.peakKb, run.peakKb);
+        figure.status = run.status;
+    }
+    std::sort(seconds.begin(), seconds.end());
+    figure.seconds = seconds[seconds.size() / 2];
+    figure.measured = true;
+    return figure;
+}
+
+// System calls of one run, not counting the writes of its standard output.
+long systemCalls(const std::vector<std::string>& argv) {
+    std::string log = "/tmp/veskcfg-scale-strace." + std::to_string(getpid());
+    std::vector<std::string> traced = {"strace", "-f", "-qq", "-o", log};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    if (runProcess(traced).status == 127) return -1;
+    std::ifstream file(log);
+    long count = 0;
+    for (std::string line; std::getline(file, line);)
+        if (line.find("write(1,") == std::string::npos && line.find("+++") == std::string::npos &&
+            line.find("---") == std::string::npos && line.find("resumed>") == std::string::npos)
+            ++count;
+    std::remove(log.c_str());
+    return count;
+}
+
+// A child's peak resident size counts what it held before exec, and a child
+// of this process holds copies of large worlds then. So the peak is measured
+// by a fresh copy of this program (linked statically, small), which starts
+// the command on a pseudo-terminal and prints the peak.
+long peakOf(const std::vector<std::string>& argv, const std::string& keys = "") {
+    std::vector<std::string> measuring = {"/proc/self/exe", "--peak-of", keys};
+    measuring.insert(measuring.end(), argv.begin(), argv.end());
+    int result[2];
+    if (pipe(result) != 0) return 0;
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(result[1], 1);
+        std::vector<char*> args;
+        for (const std::string& arg : measuring) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execv("/proc/self/exe", args.data());
+        _exit(127);
+    }
+    close(result[1]);
+    char text[32] = {};
+    ssize_t got = read(result[0], text, sizeof text - 1);
+    close(result[0]);
+    waitpid(child, nullptr, 0);
+    return got > 0 ? std::atol(text) : 0;
+}
+
+int measurePeak(int argc, char** argv) {
+    RunOptions options;
+    if (*argv[2]) options.keys = {argv[2]};
+    std::vector<std::string> arguments(argv + 4, argv + argc);
+    std::printf("%ld\n", runVeskCfg(argv[3], arguments, options).peakKb);
+    return 0;
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+long fileKb(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size / 1024) : 0;
+}
+
+void line(const char* what, const Figure& figure, const Figure& floor, const char* floorName, long hiveKb,
+          long calls = -2) {
+    if (!figure.measured) {
+        std::printf("  %-30s  not measured: a tenth of this size took over %.0f s\n", what, kLimitSeconds);
+        return;
+    }
+    std::printf("  %-30s %9.1f ms  %6.2fx %-9s  peak %7ld KB = %5.2fx hive", what, figure.seconds * 1e3,
+                figure.seconds / floor.seconds, floorName, figure.peakKb,
+                hiveKb > 0 ? static_cast<double>(figure.peakKb) / hiveKb : 0.0);
+    if (calls >= 0) std::printf("  %6ld syscalls", calls);
+    if (figure.status != 0 && figure.status != 5) std::printf("  (exit %d)", figure.status);
+    std::printf("\n");
+}
+
+// A primary PRIM listing n names, its record stored on ALPHA, and DIST
+// attached and listed, for rd.
+void listWorld(TempWorld& world, long n) {
+    world.addComputer("PRIM", {"admin:pw"});
+    world.addComputer("DIST", {"admin:pw"});
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    world.storeRecord("DIST", "PRIM", "admin", "pw", 1);
+    std::string hive = "REGEDIT4\n\n" + kListKey;
+    hive.reserve(static_cast<size_t>(n) * 24 + 256);
+    for (long i = 0; i < n; ++i) hive.append("\"").append(nameOf(i)).append("\"=hex(1):\n");
+    hive += "\"DIST\"=hex(1):\n\n";
+    world.write("PRIM/hklm.reg", hive);
+}
+
+// ALPHA's store holding n role records, written as the tool writes them.
+void storeWorld(TempWorld& world, long n) {
+    world.addComputer("SERVER0", {"admin:pw"});
+    std::string hive = "REGEDIT4\n\n";
+    hive.reserve(static_cast<size_t>(n) * 400 + 256);
+    const std::string bytes = roleRecordBytes("PRIM", 1, "admin", "pw");
+    std::string hex;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", static_cast<unsigned char>(bytes[i]));
+        hex += pair;
+    }
+    hive += "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n[" + kServersKey + "]\n\n";
+    for (long i = 0; i < n; ++i) {
+        std::string key = kServersKey + "\\" + nameOf(i);
+        hive += "[" + key + "]\n\n[" + key + "\\Vesklane]\n\"Slot_1\"=hex:" + hex + "\n\n";
+    }
+    world.write("ALPHA/hklm.reg", hive);
+}
+
+void benchList(const Options& options, long n, bool& overLimit) {
+    TempWorld world;
+    unsetenv("VESKCFG_TRACE");
+    listWorld(world, n);
+    const std::string hive = world.folder("PRIM") + "/hklm.reg";
+    const std::string saved = world.root() + "/saved.reg";
+    const std::string savedStore = world.root() + "/saved-store.reg";
+    const std::string lines = world.root() + "/lines";
+    copyFile(hive, saved);
+    copyFile(world.folder("ALPHA") + "/hklm.reg", savedStore);
+    {
+        std::ofstream out(lines);
+        for (long i = 0; i < n; ++i) out << "      attached server: " << nameOf(i) << "\n";
+    }
+    const std::string& exe = options.binary;
+    long hiveKb = std::max(1L, fileKb(hive));
+    std::printf("\n%ld names: PRIM's hive %ld KB\n", n, hiveKb);
+
+    auto process = [](std::vector<std::string> argv) { return [argv] { return runProcess(argv); }; };
+    Figure awk = median(options.runs, process({"awk", "-F\"", "/=hex\\(1\\):/{print \"      attached server: \" $2}", hive}));
+    Figure cat = median(options.runs, process({"cat", hive, lines}));
+    Figure readWrite = median(options.runs, process({"sh", "-c", "cat \"$0\" >/dev/null && dd if=\"$0\" of=\"$0.copy\" bs=1M conv=fsync status=none", hive}));
+    std::printf("  %-30s %9.1f ms\n  %-30s %9.1f ms\n  %-30s %9.1f ms\n", "floor awk (read, print)", awk.seconds * 1e3,
+                "floor cat (read, print)", cat.seconds * 1e3, "floor cat+dd fsync (read, write)", readWrite.seconds * 1e3);
+
+    Figure ld, rp, rd, md;
+    long ldCalls = -2, rpCalls = -2, rdCalls = -2;
+    auto restore = [&] {
+        copyFile(saved, hive);
+        copyFile(savedStore, world.folder("ALPHA") + "/hklm.reg");
+    };
+    if (!overLimit) {
+        ld = median(options.runs, process({exe, "ld", "PRIM"}));
+        rp = median(options.runs, process({exe, "rp", "PRIM"}));
+        rd = median(options.runs, process({exe, "rd", "PRIM", "DIST"}), restore);
+        int next = 0;
+        md = median(options.runs, [&] {
+            std::string name = "NEW" + std::to_string(next++);
+            world.addComputer(name, {"admin:pw"});
+            RunOptions typed;
+            typed.keys = {"admin\rpw\r"};
+            auto started = Clock::now();
+            RunResult result = runVeskCfg(exe.c_str(), {"md", "PRIM", name}, typed);
+            Run run;
+            run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            run.status = result.status;
+            return run;
+        }, restore);
+        restore();
+        ld.peakKb = rp.peakKb = peakOf({exe, "ld", "PRIM"});
+        rd.peakKb = peakOf({exe, "rd", "PRIM", "DIST"});
+        restore();
+        world.addComputer("PEAK", {"admin:pw"});
+        md.peakKb = peakOf({exe, "md", "PRIM", "PEAK"}, "admin\rpw\r");
+        restore();
+        if (options.strace) {
+            ldCalls = systemCalls({exe, "ld", "PRIM"});
+            rpCalls = systemCalls({exe, "rp", "PRIM"});
+            rdCalls = systemCalls({exe, "rd", "PRIM", "DIST"});
+            restore();
+        }
+        overLimit = std::max({ld.seconds, rp.seconds, rd.seconds, md.seconds}) > kLimitSeconds;
+    }
+    line("ld PRIM (to awk)", ld, awk, "awk", hiveKb, ldCalls);
+    line("ld PRIM (to cat)", ld, cat, "cat", hiveKb);
+    line("rp PRIM (to awk)", rp, awk, "awk", hiveKb, rpCalls);
+    line("rd PRIM DIST", rd, readWrite, "cat+dd", hiveKb, rdCalls);
+    line("md PRIM NEW (typed, on a pty)", md, readWrite, "cat+dd", hiveKb);
+}
+
+void benchStore(const Options& options, long n, bool& overLimit) {
+    TempWorld world;
+    unsetenv("VESKCFG_TRACE");
+    storeWorld(world, n);
+    const std::string store = world.folder("ALPHA") + "/hklm.reg";
+    long storeKb = std::max(1L, fileKb(store));
+    std::printf("\n%ld stored records: ALPHA's hive %ld KB\n", n, storeKb);
+    Figure cat = median(options.runs, [&] { return runProcess({"cat", store}); });
+    Figure lp;
+    long calls = -2;
+    if (!overLimit) {
+        lp = median(options.runs, [&] { return runProcess({options.binary, "lp", "SERVER0"}); });
+        lp.peakKb = peakOf({options.binary, "lp", "SERVER0"});
+        if (options.strace) calls = systemCalls({options.binary, "lp", "SERVER0"});
+        overLimit = lp.seconds > kLimitSeconds;
+    }
+    std::printf("  %-30s %9.1f ms\n", "floor cat (read)", cat.seconds * 1e3);
+    line("lp SERVER0", lp, cat, "cat", storeKb, calls);
+}
+
+void benchStart(const Options& options) {
+    TempWorld world;
+    unsetenv("VESKCFG_TRACE");
+    const int runs = std::max(50, options.runs * 20);
+    Figure truth = median(runs, [] { return runProcess({"/bin/true"}); });
+    Figure usage = median(runs, [&] { return runProcess({options.binary}); });
+    usage.peakKb = peakOf({options.binary});
+    std::printf("\nstart-up\n  %-30s %9.3f ms\n", "/bin/true", truth.seconds * 1e3);
+    line("VeskCfg (usage text)", usage, truth, "true", 0);
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc) {
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--sizes" && i + 1 < argc) {
+            options.sizes.clear();
+            std::stringstream list(argv[++i]);
+            for (std::string item; std::getline(list, item, ',');) options.sizes.push_back(std::atol(item.c_str()));
+        } else if (arg == "--strace") {
+            options.strace = true;
+        } else {
+            options.binary = std::filesystem::absolute(arg).string();
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "--peak-of") return measurePeak(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options = parse(argc, argv);
+    if (options.binary.empty()) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG-BINARY\n", argv[0]);
+        return 2;
+    }
+    std::printf("%s, median of %d runs; ratios to the floor named on each line\n", options.binary.c_str(), options.runs);
+    benchStart(options);
+    bool overLimit = false;
+    for (long n : options.sizes) benchList(options, n, overLimit);
+    overLimit = false;
+    for (long n : options.sizes) benchStore(options, n, overLimit);
+    return 0;
+}

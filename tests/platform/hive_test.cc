@@ -1,0 +1,113 @@
+// A hive reads back what was written, through every change made in place.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/simulated/codepage.h"
+#include "platform/simulated/hive.h"
+
+namespace {
+
+using Values = std::vector<std::pair<std::string, std::string>>;  // name, then type and data
+
+Values valuesOf(sim::Hive& hive, const sim::RegKey& key) {
+    Values values;
+    sim::ValueCursor cursor;
+    sim::ValueView value;
+    for (size_t index = 0; hive.valueAt(key, index, cursor, value); ++index)
+        values.emplace_back(std::string(value.name), std::to_string(value.type) + ":" + std::string(value.data));
+    return values;
+}
+
+// The hive written out and read again, as another run would find it.
+void reread(sim::Hive& hive, sim::Hive& again) {
+    ASSERT_EQ(sim::parseHive(again, sim::serializeHive(hive)), 0u) << sim::serializeHive(hive);
+}
+
+// Every byte but NUL in a value name, every byte a header can carry in a key
+// name, and string data with control characters.
+TEST(Hive, EveryNameTheRegistryTakesReadsBack) {
+    sim::Hive hive;
+    bool created = false;
+    sim::RegKey& key = hive.root.subkey("SOFTWARE", created);
+    Values expected;
+    for (int byte = 1; byte < 256; ++byte) {
+        std::string name = "v" + std::to_string(byte) + static_cast<char>(byte) + "\"\\";
+        std::string data = std::string("d") + static_cast<char>(byte) + "\r\n" + '\0';
+        hive.setValue(key, name, REG_SZ, data);
+        expected.emplace_back(name, "1:" + data);
+        std::string keyName = "k" + std::to_string(byte) + static_cast<char>(byte);
+        if (sim::isStorableKeyName(keyName)) key.subkey(keyName, created);
+    }
+    sim::Hive again;
+    reread(hive, again);
+    sim::RegKey* reread = again.root.findSubkey("SOFTWARE");
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(valuesOf(again, *reread), expected);
+    EXPECT_EQ(reread->subkeys.size(), key.subkeys.size());
+    for (size_t i = 0; i < key.subkeys.size(); ++i) EXPECT_EQ(reread->subkeys[i]->name, key.subkeys[i]->name);
+}
+
+// Random changes to a list read from a file: the values seen in place, and
+// read back from the file written, always match a plain model.
+TEST(Hive, ChangesInPlaceMatchAModel) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 20; ++round) {
+        std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\L]\n";
+        Values model;
+        int initial = static_cast<int>(random() % 12);
+        for (int i = 0; i < initial; ++i) {
+            std::string name = "N" + std::to_string(i);
+            text += "\"" + name + "\"=hex(1):\n";
+            if (i % 4 == 1) text += "; a comment between values\n";
+            model.emplace_back(name, "1:");
+        }
+        text += "\n[HKEY_LOCAL_MACHINE\\L]\n\"Later\"=dword:00000007\n";  // a key named twice
+        model.emplace_back("Later", std::string("4:") + std::string("\x07\0\0\0", 4));
+        sim::Hive hive;
+        ASSERT_EQ(sim::parseHive(hive, text), 0u);
+        for (int op = 0; op < 30; ++op) {
+            sim::RegKey* key = hive.root.findSubkey("l");
+            ASSERT_NE(key, nullptr);
+            std::string name = (random() % 2 ? "n" : "N") + std::to_string(random() % 16);
+            auto found = std::find_if(model.begin(), model.end(),
+                                      [&](auto& value) { return sim::sameName(value.first, name); });
+            if (random() % 3 == 0) {
+                EXPECT_EQ(hive.deleteValue(*key, name), found != model.end());
+                if (found != model.end()) model.erase(found);
+            } else {
+                std::string data = "x" + std::to_string(random() % 3) + '\0';
+                hive.setValue(*key, name, REG_SZ, data);
+                if (found == model.end()) model.emplace_back(name, "1:" + data);
+                else found->second = "1:" + data;  // keeps its spelling and place
+            }
+            ASSERT_EQ(valuesOf(hive, *key), model) << "round " << round << ", change " << op;
+            sim::Hive again;
+            reread(hive, again);
+            ASSERT_EQ(valuesOf(again, *again.root.findSubkey("L")), model) << sim::serializeHive(hive);
+        }
+    }
+}
+
+TEST(Hive, ReportsTheFirstLineThatCannotBeRead) {
+    const std::pair<std::string, size_t> kTexts[] = {
+        {"", 0},
+        {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n  02\n", 0},
+        {"REGEDIT5\n", 1},
+        {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:0g\n", 4},
+        {"REGEDIT4\n\"v\"=\"no key yet\"\n", 2},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n", 2},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n", 3},  // ends inside a continued line
+    };
+    for (const auto& [text, line] : kTexts) {
+        sim::Hive hive;
+        EXPECT_EQ(sim::parseHive(hive, text), line) << text;
+    }
+}
+
+}  // namespace

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "operations/operations.h"
+#include "platform/process.h"
 #include "platform/win32.h"
 #include "store/record_store.h"
 
@@ -84,6 +86,13 @@ bool refuseControlCharacters(const char* argument) {
     return false;
 }
 
+// The command line as the next run waiting for this console sees it.
+std::string commandLineOf(int argc, char** argv) {
+    std::string line = "VeskCfg";
+    for (int i = 1; i < argc && line.size() < 300; ++i) line.append(" ").append(argv[i]);
+    return line;
+}
+
 const Command* findCommand(const char* word, int names) {
     for (const Command& command : kCommands)
         if (command.names == names && same(command.word, word)) return &command;
@@ -148,6 +157,7 @@ int CommandDispatcher(int argc, char** argv) {
     }
     for (int name = 2; name < argc && argc <= 4; ++name)
         if (refuseControlCharacters(argv[name])) return ERROR_INVALID_NAME;
+    HoldThisConsole(commandLineOf(argc, argv).c_str());
     if (LONG code = loadStore(0)) {
         printLoadFailure(code);
         return code;

@@ -1,4 +1,8 @@
 #include "cli/dispatcher.h"
 #include "platform/process.h"
 
-int main(int argc, char** argv) { return ExitStatusFromResult(CommandDispatcher(argc, argv)); }
+int main(int argc, char** argv) {
+    int result = CommandDispatcher(argc, argv);
+    ReportHeldInterrupt();
+    return ExitStatusFromResult(result);
+}

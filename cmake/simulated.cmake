@@ -11,6 +11,8 @@ add_library(vesksim STATIC
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc
+  platform/simulated/signals.cc
+  platform/simulated/console_lock.cc
 )
 target_include_directories(vesksim PUBLIC ${PROJECT_SOURCE_DIR})
 
@@ -44,6 +46,22 @@ endif()
 # demonstration, the benchmark and the tests.
 add_library(vesksupport STATIC tools/support/run_veskcfg.cc tools/support/temp_world.cc)
 target_link_libraries(vesksupport PUBLIC veskcore util)
+
+# What a world holds, and its audit: for vesknet and the tests.
+add_library(vesknetview STATIC tools/vesknet/network_view.cc)
+target_link_libraries(vesknetview PUBLIC veskcore)
+
+# vesknet, the simulated network's companion: CLI11 and nlohmann/json from
+# Debian's packages, header-only.
+find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp)
+find_package(nlohmann_json 3 QUIET)
+if(CLI11_INCLUDE_DIR AND nlohmann_json_FOUND)
+  add_executable(vesknet tools/vesknet/main.cc)
+  target_include_directories(vesknet PRIVATE ${CLI11_INCLUDE_DIR})
+  target_link_libraries(vesknet vesknetview nlohmann_json::nlohmann_json)
+else()
+  message(WARNING "CLI11 or nlohmann/json missing (apt-get install libcli11-dev nlohmann-json3-dev): no vesknet")
+endif()
 
 add_executable(veskcfg-demo tools/demo.cc)
 target_link_libraries(veskcfg-demo vesksupport)

@@ -7,6 +7,7 @@
 #include "credentials/scramble.h"
 #include "credentials/stored_record.h"
 #include "credentials/wipe.h"
+#include "platform/process.h"
 #include "platform/result_codes.h"
 #include "platform/win32.h"
 #include "store/role_record.h"
@@ -33,6 +34,9 @@ void copyOut(char* out, const char* clear) {
 }  // namespace
 
 DWORD openIpcConnection(char* remoteName, const char* password, const char* userName) {
+    // The first change a command makes to the world: from here the command
+    // runs to its end whatever interrupts it.
+    HoldInterrupts();
     DWORD code = addConnection(remoteName, password, userName);
     if (code == ERROR_SESSION_CREDENTIAL_CONFLICT) {
         // This computer holds a connection to the server under another account:

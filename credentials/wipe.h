@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "platform/process.h"
+
 // Clears clear-text credentials; the writes go through a volatile pointer so
 // that the compiler cannot drop them as dead stores.
 inline void wipeSecret(void* buffer, size_t size) {
@@ -9,9 +11,11 @@ inline void wipeSecret(void* buffer, size_t size) {
     for (size_t i = 0; i < size; ++i) bytes[i] = 0;
 }
 
-// Wipes a buffer when it goes out of scope, on every path.
+// Wipes a buffer when it goes out of scope, on every path. While one exists
+// the process holds credentials in clear: it keeps them from others.
 template <size_t Size>
 struct SecretBuffer {
     char text[Size] = {};
+    SecretBuffer() { KeepSecretsFromOthers(); }
     ~SecretBuffer() { wipeSecret(text, Size); }
 };

@@ -46,6 +46,10 @@ private:
     std::array<uint32_t, kCallCount> counts_ = {};
 };
 
+// Tools that only read a world (vesknet, the tests' audit) must see it as it
+// is: with false, no call of this process fails on purpose.
+void injectFaults(bool inject);
+
 // The faults of the computer whose folder this is; null for no folder. The
 // object lives as long as the process, so a key handle may keep it.
 ComputerFaults* faultsOf(const std::string& folder);

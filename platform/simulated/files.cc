@@ -72,6 +72,18 @@ LONG writeAll(int fd, const std::string& content) {
 
 }  // namespace
 
+// Never through a symbolic link: one planted in the world could lead a write
+// anywhere the user may write.
+int openWorldFile(const std::string& path, int flags) {
+    int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ELOOP) {
+        static std::set<std::string> told;
+        if (told.insert(path).second) diagnose("%s is a symbolic link; world files are never opened through one.", path.c_str());
+        errno = ELOOP;
+    }
+    return fd;
+}
+
 FileIdentity identityOf(const std::string& path) {
     FileIdentity identity;
     struct stat info;
@@ -112,7 +124,7 @@ FileText FileText::copyOf(std::string_view text) {
 LONG readWholeFile(const std::string& path, FileText& text) {
     text = FileText();
     if (LONG code = checkFolder(folderOf(path))) return code;
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openWorldFile(path, O_RDONLY);
     if (fd < 0) return codeFromErrno(errno, ERROR_CANTREAD);
     struct stat info;
     LONG code = 0;
@@ -161,7 +173,7 @@ LONG replaceFileAtomically(const std::string& path, const std::string& content) 
 
 FolderLock::FolderLock(const std::string& folder) {
     if ((code_ = checkFolder(folder))) return;
-    fd_ = open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd_ = openWorldFile(folder + "/lock", O_RDWR | O_CREAT);
     if (fd_ < 0) {
         code_ = codeFromErrno(errno, ERROR_CANTWRITE);
         return;

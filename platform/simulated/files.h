@@ -28,6 +28,10 @@ FileIdentity identityOf(const std::string& path);  // of the link itself, never 
 // The Windows code that says what a failed file operation met.
 LONG codeFromErrno(int error, LONG otherwise);
 
+// open(2) of a world file, never through a symbolic link (said on standard
+// error); mode 0600 when created.
+int openWorldFile(const std::string& path, int flags);
+
 // 0, or ERROR_ACCESS_DENIED after saying why on standard error: a world or
 // computer folder must be a folder of this user's (or root's) that neither
 // group nor others may write to.

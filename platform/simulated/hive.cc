@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/simulated/codepage.h"
+#include "platform/simulated/lines.h"
 
 namespace sim {
 
@@ -24,17 +25,6 @@ int hexDigit(char c) {
 }
 
 // ---- lines of the text -----------------------------------------------------
-
-// The line at offset, without its "\n" or "\r\n"; offset moves past it.
-std::string_view nextLine(std::string_view text, size_t& offset) {
-    size_t end = text.find('\n', offset);
-    size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(offset, end - offset);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    offset = next;
-    return line;
-}
 
 // A value's hex data may go on over several lines, each but the last ending
 // in a backslash.

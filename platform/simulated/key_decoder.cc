@@ -5,6 +5,20 @@
 #include "platform/extended_keys.h"
 
 namespace sim {
+
+int KeyValues::take() {
+    int first = values[0];
+    for (size_t i = 1; i < count; ++i) values[i - 1] = values[i];
+    values[--count] = 0;
+    return first;
+}
+
+void KeyValues::wipe() {
+    volatile int* each = values;
+    for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) each[i] = 0;
+    count = 0;
+}
+
 namespace {
 
 // xterm's modifier parameter: 1 + (Shift 1 | Alt 2 | Ctrl 4).
@@ -13,13 +27,13 @@ int modifiersOf(int parameter) {
     return ((bits & 1) ? kShiftHeld : 0) | ((bits & 2) ? kAltHeld : 0) | ((bits & 4) ? kCtrlHeld : 0);
 }
 
-void pushKey(int scanCode, int parameter, std::deque<int>& values) {
+void pushKey(int scanCode, int parameter, KeyValues& values) {
     // The terminal's arrow and edit keys are those of the separate cluster.
     bool enhanced = scanCode >= kScanHome && scanCode <= kScanDelete;
     int lead = 0, code = 0;
     if (!extendedKeyValues(scanCode, enhanced, modifiersOf(parameter), lead, code)) return;
-    values.push_back(lead);
-    values.push_back(code);
+    values.push(lead);
+    values.push(code);
 }
 
 int scanForLetter(int letter) {
@@ -52,7 +66,7 @@ int scanForNumber(int number) {
 }
 
 // After ESC [ : parameters, then a final byte.
-bool decodeCsi(const NextByte& next, std::deque<int>& values) {
+bool decodeCsi(const NextByte& next, KeyValues& values) {
     std::vector<int> parameters;
     int current = -1;
     for (;;) {
@@ -82,7 +96,7 @@ bool decodeCsi(const NextByte& next, std::deque<int>& values) {
         if (byte == '~') {
             if (!parameters.empty()) pushKey(scanForNumber(parameters[0]), modifier, values);
         } else if (byte == 'Z') {
-            values.push_back(9);  // Shift+Tab: the console gives a Tab
+            values.push(9);  // Shift+Tab: the console gives a Tab
         } else {
             pushKey(scanForLetter(byte), modifier, values);
         }
@@ -92,20 +106,20 @@ bool decodeCsi(const NextByte& next, std::deque<int>& values) {
 
 }  // namespace
 
-bool decodeKey(const NextByte& next, std::deque<int>& values) {
+bool decodeKey(const NextByte& next, KeyValues& values) {
     int byte = next(false);
     if (byte < 0) return false;
     if (byte == 127 || byte == 8) {  // the terminal's erase key is Backspace
-        values.push_back(8);
+        values.push(8);
         return true;
     }
     if (byte != 27) {
-        values.push_back(byte);
+        values.push(byte);
         return true;
     }
     int second = next(true);
     if (second == kInputFailed || second == kNoByteYet) {  // a lone Esc
-        values.push_back(27);
+        values.push(27);
         return true;
     }
     if (second == '[') return decodeCsi(next, values);
@@ -116,8 +130,8 @@ bool decodeKey(const NextByte& next, std::deque<int>& values) {
         return true;
     }
     // Esc followed by another key: Esc first, then that key.
-    values.push_back(27);
-    values.push_back(second == 127 ? 8 : second);
+    values.push(27);
+    values.push(second == 127 ? 8 : second);
     return true;
 }
 

@@ -3,7 +3,7 @@
 // 224) and the key's code for arrow, edit and function keys.
 #pragma once
 
-#include <deque>
+#include <cstddef>
 #include <functional>
 
 namespace sim {
@@ -14,8 +14,21 @@ constexpr int kNoByteYet = -1;
 constexpr int kInputFailed = -2;
 using NextByte = std::function<int(bool briefly)>;
 
+// The values of the keys read so far and not yet taken. They may be a
+// password's: kept in a fixed place, so that wiping them wipes every copy.
+struct KeyValues {
+    int values[8] = {};
+    size_t count = 0;
+    void push(int value) {
+        if (count < sizeof values / sizeof values[0]) values[count++] = value;
+    }
+    int take();  // the first value; the rest move up
+    void wipe();
+};
+
 // Reads the bytes of one key and appends its values (none for a sequence that
-// stands for no key the console knows). False when the input failed.
-bool decodeKey(const NextByte& next, std::deque<int>& values);
+// stands for no key the console knows; at most two otherwise). False when the
+// input failed.
+bool decodeKey(const NextByte& next, KeyValues& values);
 
 }  // namespace sim

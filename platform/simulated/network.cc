@@ -66,7 +66,7 @@ std::vector<Connection> readConnections(const std::string& localFolder) {
     std::vector<Connection> connections;
     std::string content;
     if (localFolder.empty() || sim::readWholeFile(connectionsPath(localFolder), content)) return connections;
-    for (std::string_view line : sim::linesOf(content)) {
+    for (std::string_view line : sim::LinesOf(content)) {
         if (line.empty()) continue;
         size_t space = line.find(' ');
         if (space == std::string_view::npos) connections.push_back({decoded(line), ""});
@@ -96,7 +96,7 @@ bool splitRemoteName(const std::string& remoteName, std::string& server, std::st
 bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
     std::string content;
     if (sim::readWholeFile(folder + "/accounts", content)) return false;
-    for (std::string_view line : sim::linesOf(content)) {
+    for (std::string_view line : sim::LinesOf(content)) {
         size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         if (sim::sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
@@ -110,6 +110,7 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
     std::string folder = sim::findComputerFolder(server);
     if (LONG code = sim::faultFor(folder, Call::WNetAddConnection2A)) return static_cast<DWORD>(code);
     if (folder.empty() || sim::isOffline(folder)) return ERROR_BAD_NETPATH;
+    if (LONG code = sim::checkFolder(folder)) return static_cast<DWORD>(code);
     if (!sim::sameName(share, "ipc$")) return ERROR_BAD_NET_NAME;
     std::string localFolder = sim::localComputerFolder(true);
     if (localFolder.empty()) return sim::localComputerProblem() ? sim::localComputerProblem() : ERROR_CANTWRITE;

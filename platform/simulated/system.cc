@@ -1,5 +1,7 @@
 // System services of the simulated computer: its name, the system message
 // texts and the process exit status.
+#include <sys/prctl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -115,6 +117,11 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD languageId
 HLOCAL LocalFree(HLOCAL memory) {
     std::free(memory);
     return nullptr;
+}
+
+void KeepSecretsFromOthers() {
+    static bool kept = false;
+    if (!kept) kept = prctl(PR_SET_DUMPABLE, 0) == 0;  // no core file, no ptrace but root's
 }
 
 // A Linux exit status holds 8 bits. A code whose low byte is 0 would read as

@@ -11,16 +11,15 @@ namespace {
 
 const char kSlotValue[] = "Slot_1";
 
+// Without the product key name the store does not know where its records
+// are: it fails rather than look in another place.
 LONG recordKeyPath(LPCSTR server, LONG type, char (&path)[MAX_PATH]) {
     char root[MAX_PATH] = {};
     ZenthalServersRoot(root, sizeof root);
     unsigned char productInfo[PRODUCT_INFO_SIZE] = {};
-    const char* product = "Tallmere";
-    char productName[PRODUCT_NAME_SIZE + 1] = {};
-    if (MorvaneProductInfo(type, productInfo) & 0xFFFF) {
-        std::memcpy(productName, productInfo + PRODUCT_NAME_OFFSET, PRODUCT_NAME_SIZE);
-        product = productName;
-    }
+    if (!(MorvaneProductInfo(type, productInfo) & 0xFFFF)) return ERROR_BADKEY;
+    char product[PRODUCT_NAME_SIZE + 1] = {};
+    std::memcpy(product, productInfo + PRODUCT_NAME_OFFSET, PRODUCT_NAME_SIZE);
     int length = std::snprintf(path, sizeof path, "%s\\%s\\%s", root, server, product);
     return length < 0 || length >= static_cast<int>(sizeof path) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
 }

@@ -4,9 +4,18 @@
 // standard error.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "tools/support/temp_world.h"
@@ -84,6 +93,7 @@ struct Row {
     std::string echo = "-";  // "-": not checked
     bool terminal = true;
     std::vector<std::pair<std::string, std::string>> environment = {};
+    std::string err = "";  // what the simulation says on standard error
 };
 
 void runRows(const std::vector<Row>& rows) {
@@ -92,13 +102,18 @@ void runRows(const std::vector<Row>& rows) {
         TempWorld world;
         network(world);
         if (row.setup) row.setup(world);
-        RunOptions options{row.keys, row.terminal, row.environment};
+        RunOptions options;
+        options.keys = row.keys;
+        options.terminal = row.terminal;
+        options.environment = row.environment;
         auto started = std::chrono::steady_clock::now();
         RunResult run = runVeskCfg(row.args, options);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
         EXPECT_EQ(run.out, row.out);
         EXPECT_EQ(run.status, row.status);
-        EXPECT_EQ(run.err, "");
+        std::string err = row.err;
+        for (size_t at; (at = err.find("<world>")) != std::string::npos;) err.replace(at, 7, world.root());
+        EXPECT_EQ(run.err, err);
         if (row.echo != "-") {
             EXPECT_EQ(run.echo, row.echo);
         }
@@ -177,16 +192,73 @@ TEST(CommandLine, UsageRefusalsAndNames) {
     });
 }
 
-// Ended by a signal while it reads keys, the tool gives the terminal its
-// echo back.
-TEST(CommandLine, SignalRestoresTheTerminal) {
-    TempWorld world;
-    network(world);
-    RunOptions options;
-    options.signalAtPrompt = SIGTERM;
-    RunResult run = runVeskCfg({"mp", "PRIM"}, options);
-    EXPECT_EQ(run.status, 128 + SIGTERM);
-    EXPECT_TRUE(run.echoOnAtEnd);
+// Signals at a prompt: the prompt ends as Esc does and the command cancels
+// what it opened (here DIST's connection, made before PRIM's prompt); the
+// terminal always gets its mode back.
+bool echoOn(int terminal) {
+    struct termios mode;
+    return tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & ECHO);
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 2000 && !condition(); ++i) usleep(1000);
+    return condition();
+}
+
+TEST(Signals, AtThePrompt) {
+    // As the terminal sends them, to its foreground job.
+    auto send = [](std::vector<int> numbers) {
+        return [numbers](pid_t, int terminal) {
+            for (int number : numbers) kill(-tcgetpgrp(terminal), number);
+        };
+    };
+    // Two signals at once end the run by the second, not as Esc does.
+    auto twoAtOnce = send({SIGSTOP, SIGINT, SIGTERM, SIGCONT});
+    // Ctrl-Z: the terminal is the shell's while stopped, the prompt's again after fg.
+    auto stopAndGoOn = [](pid_t, int terminal) {
+        pid_t job = tcgetpgrp(terminal);
+        kill(-job, SIGTSTP);
+        EXPECT_TRUE(waitFor([&] { return echoOn(terminal); }));
+        kill(-job, SIGCONT);
+        EXPECT_TRUE(waitFor([&] { return !echoOn(terminal); }));
+        ssize_t written = write(terminal, kPrimTyped.data(), kPrimTyped.size());
+        EXPECT_EQ(written, static_cast<ssize_t>(kPrimTyped.size()));
+    };
+    struct SignalRow {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> keys;  // before the prompt that gets the signals
+        std::function<void(pid_t, int)> atPrompt;
+        std::vector<int> statuses;  // any of them
+    };
+    // md asks for DIST's credentials, connects to DIST, then asks for PRIM's.
+    const std::vector<std::string> md = {"md", "PRIM", "DIST"};
+    const SignalRow rows[] = {
+        {"SIGINT", md, {kDistTyped}, send({SIGINT}), {234}},
+        {"SIGTERM", md, {kDistTyped}, send({SIGTERM}), {234}},
+        {"SIGHUP", md, {kDistTyped}, send({SIGHUP}), {234}},
+        {"SIGQUIT, without a core file", md, {kDistTyped}, send({SIGQUIT}), {234}},
+        {"a second signal ends the run", md, {kDistTyped}, twoAtOnce, {128 + SIGINT, 128 + SIGTERM}},
+        {"Ctrl-Z, then fg", {"mp", "PRIM"}, {}, stopAndGoOn, {0}},
+    };
+    for (const SignalRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempWorld world;
+        network(world);
+        RunOptions options;
+        options.keys = row.keys;
+        options.atPrompt = row.atPrompt;
+        options.jobControl = true;
+        RunResult run = runVeskCfg(row.args, options);
+        EXPECT_TRUE(std::find(row.statuses.begin(), row.statuses.end(), run.status) != row.statuses.end())
+            << run.status;
+        EXPECT_TRUE(run.echoOnAtEnd);
+        EXPECT_FALSE(world.exists("core"));
+        if (run.status == 234) {
+            EXPECT_EQ(world.connections(), "");
+        }
+        EXPECT_EQ(world.storedRecordBytes("DIST"), "");
+    }
 }
 
 // ---- mp -------------------------------------------------------------------
@@ -405,7 +477,9 @@ TEST(ForceRemove, RepairsWhatRdLeft) {
     primLists(world, "");
     EXPECT_EQ(runVeskCfg({"rd", "PRIM", "DIST"}).status, 2);
     EXPECT_EQ(runVeskCfg({"frd", "PRIM", "DIST"}).out, "Force the Removing of DIST from PRIM .\n" + kOk);
-    RunResult md = runVeskCfg({"md", "PRIM", "DIST"}, {{kDistTyped}, true, {}});
+    RunOptions typed;
+    typed.keys = {kDistTyped};
+    RunResult md = runVeskCfg({"md", "PRIM", "DIST"}, typed);
     EXPECT_EQ(md.out, "Assigning DIST to PRIM.\n" + prompt("DIST") + "PRIM is a primary.\n" + kOk);
     EXPECT_EQ(md.status, 0);
     EXPECT_EQ(world.connections(), "");
@@ -478,9 +552,141 @@ TEST(ChangeCredentials, LongServerName) {
     const std::string name = "VERYLONGSERVERNAME20";
     world.addComputer(name, {"admin:pw"});
     world.storeRecord(name, name, "admin", "pw", 0);
-    RunResult run = runVeskCfg({"cc", name}, {{"admin\rpw\r"}, true, {}});
+    RunOptions typed;
+    typed.keys = {"admin\rpw\r"};
+    RunResult run = runVeskCfg({"cc", name}, typed);
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(contains(world.trace(), "WNetAddConnection2A \\\\" + name + "\\ipc$ admin -> 0"));
+}
+
+// ---- hostile files, names and disks ---------------------------------------
+
+// A file outside the world that planted links point at: it must stay as it is.
+struct Outside {
+    std::string path = "/tmp/veskcfg-outside-" + std::to_string(getpid());
+    Outside() {
+        std::ofstream(path) << "not yours";
+        chmod(path.c_str(), 0644);
+    }
+    ~Outside() {
+        std::remove(path.c_str());
+        std::remove((path + ".made").c_str());
+    }
+    bool untouched() const {
+        struct stat info;
+        std::ifstream file(path);
+        std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return content == "not yours" && stat(path.c_str(), &info) == 0 && (info.st_mode & 0777) == 0644 &&
+               stat((path + ".made").c_str(), &info) != 0;
+    }
+};
+
+auto plantLink(const std::string& target, const std::string& at) {
+    return [=](TempWorld& w) { ASSERT_EQ(symlink(target.c_str(), (w.root() + "/" + at).c_str()), 0); };
+}
+
+TEST(Hostile, Files) {
+    Outside outside;
+    auto isUntouched = [&](TempWorld&) { EXPECT_TRUE(outside.untouched()); };
+    const std::string refused = "Could not load Quenbase.dll: the registry of ALPHA cannot be read (error 5) .\n";
+    std::vector<Row> rows = {
+        {"a link planted as a temporary file is removed, not followed", plantLink(outside.path, "ALPHA/hklm.reg.tmp.4242"),
+         {"mp", "PRIM"}, {kPrimTyped}, "Making PRIM a primary.\n" + prompt("PRIM") + kOk, 0,
+         both(isUntouched, [](TempWorld& w) { EXPECT_FALSE(w.exists("ALPHA/hklm.reg.tmp.4242")); })},
+        {"a hive that is a link is refused", plantLink(outside.path, "ALPHA/hklm.reg"), {"lp", "PRIM"}, {}, refused, 5,
+         isUntouched, "-", true, {}, "VeskCfg: <world>/ALPHA/hklm.reg is a symbolic link; world files are never opened through one.\n"},
+        {"a lock that is a link is refused", plantLink(outside.path + ".made", "ALPHA/lock"), {"lp", "PRIM"}, {}, refused,
+         5, isUntouched, "-", true, {}, "VeskCfg: <world>/ALPHA/lock is a symbolic link; world files are never opened through one.\n"},
+        {"a world others may change is refused", [](TempWorld& w) { chmod(w.root().c_str(), 0777); }, {"lp", "PRIM"}, {},
+         refused, 5, nullptr, "-", true, {}, "VeskCfg: <world> can be changed by other users (chmod go-w); it is refused.\n"},
+        {"a temporary file a killed run left is removed", [](TempWorld& w) { w.write("ALPHA/connections.tmp.Xy12Ab", "x"); },
+         {"mp", "PRIM"}, {kPrimTyped}, "Making PRIM a primary.\n" + prompt("PRIM") + kOk, 0,
+         [](TempWorld& w) { EXPECT_FALSE(w.exists("ALPHA/connections.tmp.Xy12Ab")); }},
+    };
+    if (geteuid() == 0) {
+        rows.push_back({"a computer folder of another user is refused",
+                        [](TempWorld& w) { ASSERT_EQ(chown(w.folder("PRIM").c_str(), 65534, 65534), 0); },
+                        {"mp", "PRIM"}, {kPrimTyped}, "Making PRIM a primary.\n" + prompt("PRIM") + error(kDenied, kFailed),
+                        5, noRecord("PRIM"), "-", true, {},
+                        "VeskCfg: <world>/PRIM belongs to another user; it is refused.\n"});
+    }
+    runRows(rows);
+}
+
+TEST(Hostile, Names) {
+    const std::string kanji = "X\x95\x5cY";  // a trail byte that is a backslash
+    auto nothingLoaded = [](TempWorld& w) { EXPECT_FALSE(w.exists("ALPHA/hklm.reg")); };
+    auto controlRefused = [](const char* byte) {
+        return std::string("VeskCfg: a server name cannot hold control characters; this one holds byte ") + byte + ".\n";
+    };
+    const std::string badComputer =
+        "is not a computer name: it holds \"..\", a slash, a backslash or a control character.\n";
+    runRows({
+        {"a line feed in a name", nullptr, {"mp", "A\nB"}, {}, "", 123, nothingLoaded, "-", true, {}, controlRefused("0x0A")},
+        {"an escape sequence in a name", nullptr, {"md", "PRIM", "\x1b[2J"}, {}, "", 123, nothingLoaded, "-", true, {},
+         controlRefused("0x1B")},
+        {"a DEL in a name", nullptr, {"lp", "A\x7f"}, {}, "", 123, nothingLoaded, "-", true, {}, controlRefused("0x7F")},
+        {"a computer name that leads out of the world", nullptr, {"lp", "PRIM"}, {},
+         "Could not load Quenbase.dll: the registry of  cannot be read (error 123) .\n", 123,
+         [](TempWorld& w) { EXPECT_FALSE(w.exists("../outside")); }, "-", true, {{"VESKCFG_COMPUTERNAME", "../outside"}},
+         "VeskCfg: VESKCFG_COMPUTERNAME=\"../outside\" " + badComputer},
+        {"a computer name with a backslash", nullptr, {"lp", "PRIM"}, {},
+         "Could not load Quenbase.dll: the registry of  cannot be read (error 123) .\n", 123, nullptr, "-", true,
+         {{"VESKCFG_COMPUTERNAME", "A\\B"}}, "VeskCfg: VESKCFG_COMPUTERNAME=\"A\\B\" " + badComputer},
+        {"code page 932: a trail byte is no separator", [&](TempWorld& w) { w.addComputer(kanji, {"admin:pw"}); },
+         {"mp", "x\x95\x5cy"}, {"admin\rpw\r"}, "Making " + kanji + " a primary.\n" + prompt(kanji) + kOk, 0,
+         hiveHas("ALPHA", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\" + kanji + "\\Vesklane]\n"), "-", true,
+         {{"VESKCFG_CODEPAGE", "932"}}},
+        {"a name with a blank is connected and cancelled", [](TempWorld& w) { w.addComputer("A B", {"admin:pw"}); },
+         {"mp", "a b"}, {"admin\rpw\r"}, "Making A B a primary.\n" + prompt("A B") + kOk, 0,
+         traceHas("WNetCancelConnection2A \\\\A B\\ipc$ -> 0")},
+    });
+}
+
+// A full disk and a read-only one, on a small file system of the test's own
+// (mounting needs root); what was there before stays whole.
+TEST(Hostile, FullOrReadOnlyDisk) {
+    TempWorld world;
+    std::string disk = world.root() + "/disk";
+    mkdir(disk.c_str(), 0700);
+    if (mount("veskcfg", disk.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+    for (const char* folder : {"/ALPHA", "/PRIM"}) mkdir((disk + folder).c_str(), 0700);
+    std::ofstream(disk + "/PRIM/accounts") << "admin:psecret\n";
+    std::ofstream(disk + "/ALPHA/connections") << "";
+    const std::string store = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers]\n\n";
+    std::ofstream(disk + "/ALPHA/hklm.reg") << store;
+    {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        std::string block(1024, 'x');
+        for (int i = 0; i < 256 && filler.write(block.data(), block.size()); ++i) filler.flush();
+    }
+    struct DiskRow {
+        const char* name;
+        unsigned long flags;
+        std::string text;
+        int status;
+    };
+    const DiskRow rows[] = {
+        {"full", 0, "There is not enough space on the disk.", 112},
+        {"read-only", MS_REMOUNT | MS_RDONLY, "The media is write protected.", 19},
+    };
+    for (const DiskRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.flags) {
+            ASSERT_EQ(mount("veskcfg", disk.c_str(), "tmpfs", row.flags, "size=64k,mode=0700"), 0);
+        }
+        RunOptions options;
+        options.keys = {kPrimTyped};
+        options.environment = {{"VESKCFG_WORLD", disk}};
+        RunResult run = runVeskCfg({"mp", "PRIM"}, options);
+        EXPECT_EQ(run.out, "Making PRIM a primary.\n" + prompt("PRIM") + error(row.text, kFailed));
+        EXPECT_EQ(run.status, row.status);
+        std::ifstream connections(disk + "/ALPHA/connections");
+        EXPECT_EQ(connections.peek(), std::char_traits<char>::eof());
+        std::ifstream hive(disk + "/ALPHA/hklm.reg");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(hive), std::istreambuf_iterator<char>()), store);
+    }
+    umount(disk.c_str());
 }
 
 }  // namespace

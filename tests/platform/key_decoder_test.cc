@@ -12,9 +12,13 @@ std::vector<int> decodeAll(const std::string& bytes) {
     sim::NextByte next = [&](bool) {
         return at < bytes.size() ? static_cast<unsigned char>(bytes[at++]) : sim::kNoByteYet;
     };
-    std::deque<int> values;
-    while (at < bytes.size()) EXPECT_TRUE(sim::decodeKey(next, values));
-    return std::vector<int>(values.begin(), values.end());
+    std::vector<int> all;
+    while (at < bytes.size()) {
+        sim::KeyValues values;
+        EXPECT_TRUE(sim::decodeKey(next, values));
+        while (values.count) all.push_back(values.take());
+    }
+    return all;
 }
 
 struct KeyCase {
@@ -66,9 +70,9 @@ TEST(KeyDecoder, GivesTheConsoleValues) {
 
 TEST(KeyDecoder, FailedInputIsNoKey) {
     sim::NextByte failing = [](bool) { return sim::kInputFailed; };
-    std::deque<int> values;
+    sim::KeyValues values;
     EXPECT_FALSE(sim::decodeKey(failing, values));
-    EXPECT_TRUE(values.empty());
+    EXPECT_EQ(values.count, 0u);
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 
 namespace {
 
@@ -66,6 +68,36 @@ void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t
     }
 }
 
+// As a shell runs a job: the program in a process group of its own, in the
+// foreground of the terminal, under a parent in the same session that waits
+// for it and ends as it ended. (A process group without such a parent is
+// orphaned, and the system then ignores Ctrl-Z for it.) Returns in the child.
+void runAsForegroundJob(int terminal) {
+    pid_t job = fork();
+    sigset_t ttou, before;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &before);
+    if (job == 0) {
+        setpgid(0, 0);
+        tcsetpgrp(terminal, getpid());
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        return;
+    }
+    setpgid(job, job);
+    tcsetpgrp(terminal, job);
+    closefrom(3);
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        kill(getpid(), WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
 }  // namespace
 
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options) {
@@ -78,6 +110,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     if (child == 0) {
         setsid();
         if (options.terminal) ioctl(slave, TIOCSCTTY, 0);
+        if (options.jobControl) runAsForegroundJob(slave);
         int nothing = open("/dev/null", O_RDONLY);
         dup2(nothing, 0);
         dup2(options.outputOnTerminal ? slave : outPipe[1], 1);
@@ -104,9 +137,10 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
         ssize_t ignored = write(master, keys.data(), keys.size());
         (void)ignored;
     }
-    if (options.signalAtPrompt) {
-        waitForPrompt(1, master, watched, watchedText, child, result.status);
-        kill(child, options.signalAtPrompt);
+    if (options.afterTyping && !exited(child, result.status)) options.afterTyping(child, master);
+    if (options.atPrompt) {
+        waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, result.status);
+        if (!exited(child, result.status)) options.atPrompt(child, master);
     }
     auto deadline = Clock::now() + std::chrono::seconds(10);
     while (!exited(child, result.status)) {

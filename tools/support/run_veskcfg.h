@@ -3,6 +3,9 @@
 // the demonstration, the benchmark and the end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +23,15 @@ struct RunOptions {
     std::vector<std::string> keys;  // typed at each prompt in turn
     bool terminal = true;           // false: no controlling terminal at all
     std::vector<std::pair<std::string, std::string>> environment;
-    int signalAtPrompt = 0;  // sent once the first prompt reads keys
+    // Called once the prompt after those typed at reads keys, with the child
+    // and the terminal's master side: to send signals, say.
+    std::function<void(pid_t child, int terminal)> atPrompt;
+    // Called once the keys were typed at their prompts (at once when there
+    // are none).
+    std::function<void(pid_t child, int terminal)> afterTyping;
+    // Run as a shell runs a job, so that Ctrl-Z can stop it; signals then go
+    // to the terminal's foreground group (kill(-tcgetpgrp(terminal), ...)).
+    bool jobControl = false;
     // Standard output on the terminal too, as a person at the console sees
     // it: everything then arrives in echo, in order.
     bool outputOnTerminal = false;

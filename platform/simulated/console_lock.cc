@@ -1,0 +1,57 @@
+// One run at a time on a console: two runs on one computer would cancel each
+// other's connections (cancelling \\SERVER\ipc$ cancels every connection of
+// the logon session to it), so each run holds <LOCAL>/console.lock for its
+// whole length, with what it is written in it for the next one to see.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/simulated/files.h"
+#include "platform/simulated/trace.h"
+#include "platform/simulated/world.h"
+
+namespace {
+
+std::string holderOf(int fd) {
+    char text[512] = {};
+    ssize_t got = pread(fd, text, sizeof text - 1, 0);
+    std::string holder(text, got > 0 ? static_cast<size_t>(got) : 0);
+    return holder.empty() ? "another run" : holder;
+}
+
+}  // namespace
+
+void HoldThisConsole(const char* commandLine) {
+    // Without a sound folder there is nothing to hold; the store's load says why.
+    std::string folder = sim::localComputerFolder(true);
+    if (folder.empty() || sim::checkFolder(folder)) return;
+    int fd = sim::openWorldFile(folder + "/console.lock", O_RDWR | O_CREAT);
+    if (fd < 0) return;
+    auto started = std::chrono::steady_clock::now();
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            close(fd);
+            return;
+        }
+        if (std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) {
+            sim::diagnose("%s is in progress on this console; waiting for it to end.", holderOf(fd).c_str());
+            while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::string holder = std::string(commandLine) + " (process " + std::to_string(getpid()) + ")";
+    // Only what the next run is told: a failure to write it changes nothing.
+    if (ftruncate(fd, 0) == 0) {
+        ssize_t written = pwrite(fd, holder.data(), holder.size(), 0);
+        (void)written;
+    }
+    // Held, open, until the process ends.
+}

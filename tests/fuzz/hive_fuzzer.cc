@@ -1,0 +1,78 @@
+// libFuzzer target for the hive reader and writer (scripts/fuzz.sh). A hive
+// the reader accepts is written back and read again to the same tree, and
+// writing it once more changes nothing; a hive it refuses is never
+// overwritten, through the registry calls.
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/simulated/hive.h"
+#include "platform/win32.h"
+
+namespace {
+
+void dumpKey(sim::Hive& hive, const sim::RegKey& key, const std::string& path, std::string& out) {
+    out += "[" + path + "]\n";
+    sim::ValueCursor cursor;
+    sim::ValueView value;
+    for (size_t index = 0; hive.valueAt(key, index, cursor, value); ++index) {
+        out += std::string(value.name) + "=" + std::to_string(value.type) + ":" + std::string(value.data) + "\n";
+    }
+    for (const auto& child : key.subkeys) dumpKey(hive, *child, path + "\\" + child->name, out);
+}
+
+std::string dump(sim::Hive& hive) {
+    std::string out;
+    dumpKey(hive, hive.root, "", out);
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// A world of one computer, ALPHA, for the refused hives.
+const std::string& world() {
+    static const std::string root = [] {
+        char pattern[] = "/tmp/veskcfg-fuzz-XXXXXX";
+        std::string made = mkdtemp(pattern);
+        mkdir((made + "/ALPHA").c_str(), 0700);
+        setenv("VESKCFG_WORLD", made.c_str(), 1);
+        setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+        return made;
+    }();
+    return root;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    sim::Hive hive;
+    if (sim::parseHive(hive, text) == 0) {
+        std::string written = sim::serializeHive(hive);
+        sim::Hive again;
+        if (sim::parseHive(again, written) != 0) __builtin_trap();
+        if (dump(again) != dump(hive)) __builtin_trap();
+        if (sim::serializeHive(again) != written) __builtin_trap();
+        return 0;
+    }
+    const std::string path = world() + "/ALPHA/hklm.reg";
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    HKEY key = nullptr;
+    LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fuzz", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr);
+    if (code == ERROR_SUCCESS) RegCloseKey(key);
+    if (code != ERROR_BADDB || readFile(path) != text) __builtin_trap();
+    return 0;
+}

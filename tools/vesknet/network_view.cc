@@ -1,0 +1,207 @@
+#include "tools/vesknet/network_view.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "credentials/scramble.h"
+#include "credentials/stored_record.h"
+#include "platform/maker.h"
+#include "platform/simulated/codepage.h"
+#include "platform/simulated/faults.h"
+#include "platform/simulated/files.h"
+#include "platform/simulated/hive.h"
+#include "platform/simulated/lines.h"
+#include "store/role_record.h"
+
+namespace vesknet {
+
+namespace {
+
+std::vector<std::string> linesOfFile(const std::string& path) {
+    std::vector<std::string> lines;
+    std::string content;
+    if (sim::readWholeFile(path, content)) return lines;
+    for (std::string_view line : sim::LinesOf(content))
+        if (!line.empty()) lines.emplace_back(line);
+    return lines;
+}
+
+// The key at a registry path such as SOFTWARE\Tallmere\Servers, or null.
+sim::RegKey* keyAt(sim::Hive& hive, const std::string& path) {
+    sim::RegKey* key = &hive.root;
+    size_t start = 0;
+    while (key && start <= path.size()) {
+        size_t end = sim::findSeparator(path, start);
+        if (end == std::string::npos) end = path.size();
+        key = key->findSubkey(std::string_view(path).substr(start, end - start));
+        start = end + 1;
+    }
+    return key;
+}
+
+// 0 with the hive read; the first line it cannot read; or 0 and an empty
+// hive when there is no file.
+size_t readHive(const std::string& folder, sim::Hive& hive) {
+    sim::FileText text;
+    if (sim::readWholeFile(folder + "/hklm.reg", text)) return 0;
+    return sim::parseHive(hive, std::move(text));
+}
+
+void readList(const std::string& folder, Computer& computer) {
+    sim::Hive hive;
+    computer.hiveBadLine = readHive(folder, hive);
+    if (computer.hiveBadLine) return;
+    char root[MAX_PATH] = {};
+    ZenthalListRoot(root, sizeof root);
+    sim::RegKey* list = keyAt(hive, std::string(root) + "\\VeskDistributedServers");
+    if (!list) return;
+    computer.hasList = true;
+    sim::ValueCursor cursor;
+    sim::ValueView value;
+    for (size_t index = 0; hive.valueAt(*list, index, cursor, value); ++index) computer.list.emplace_back(value.name);
+}
+
+// A record as VeskCfg reads it: any value of at most 76 bytes, the rest zero.
+// False when there is none: a key without its value holds no record.
+bool recordOf(const std::string& server, sim::Hive& hive, sim::RegKey& key, Record& record) {
+    record.server = server;
+    sim::ValueView slot;
+    if (!hive.findValue(key, "Slot_1", slot)) return false;
+    if (slot.data.size() > ROLE_RECORD_SIZE) return true;
+    ServerRoleRecord stored = {};
+    std::memcpy(&stored, slot.data.data(), slot.data.size());
+    record.readable = true;
+    record.primary.assign(stored.primaryName, strnlen(stored.primaryName, sizeof stored.primaryName));
+    record.isDistributed = stored.isDistributed;
+    char userName[CREDENTIAL_FIELD_SIZE + 1] = {};
+    unscrambleText(stored.userName, userName);
+    record.userName = userName;
+    return true;
+}
+
+bool readRecords(const std::string& folder, NetworkView& view, std::string& why) {
+    sim::Hive hive;
+    if (size_t line = readHive(folder, hive)) {
+        why = folder + "/hklm.reg, line " + std::to_string(line) + ": the console's record store cannot be parsed";
+        return false;
+    }
+    char root[MAX_PATH] = {};
+    ZenthalServersRoot(root, sizeof root);
+    char product[MAX_PATH] = {};
+    if (!lookupProductKeyName(ROLE_RECORD_TYPE, product)) std::strcpy(product, "Tallmere");
+    sim::RegKey* servers = keyAt(hive, root);
+    if (!servers) return true;
+    for (auto& server : servers->subkeys) {
+        sim::RegKey* slot = server->findSubkey(product);
+        Record record;
+        if (slot && recordOf(server->name, hive, *slot, record)) view.records.push_back(record);
+    }
+    std::sort(view.records.begin(), view.records.end(),
+              [](const Record& a, const Record& b) { return a.server < b.server; });
+    return true;
+}
+
+}  // namespace
+
+const Computer* NetworkView::computer(const std::string& name) const {
+    for (const Computer& each : computers)
+        if (sim::sameName(each.name, name)) return &each;
+    return nullptr;
+}
+
+const Record* NetworkView::record(const std::string& server) const {
+    for (const Record& each : records)
+        if (sim::sameName(each.server, server)) return &each;
+    return nullptr;
+}
+
+bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why) {
+    sim::injectFaults(false);  // the world as it is, not as a faults file would make a call see it
+    view = NetworkView();
+    view.world = world;
+    view.console = console;
+    DIR* dir = opendir(world.c_str());
+    if (!dir) {
+        why = world + ": no such world";
+        return false;
+    }
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        std::string folder = world + "/" + name;
+        struct stat info;
+        if (name[0] == '.' || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+        Computer computer;
+        computer.name = name;
+        computer.offline = sim::identityOf(folder + "/offline").exists;
+        for (const std::string& account : linesOfFile(folder + "/accounts"))
+            computer.accounts.push_back(account.substr(0, account.find(':')));
+        computer.faults = linesOfFile(folder + "/faults");
+        readList(folder, computer);
+        view.computers.push_back(std::move(computer));
+    }
+    closedir(dir);
+    std::sort(view.computers.begin(), view.computers.end(),
+              [](const Computer& a, const Computer& b) { return a.name < b.name; });
+    const Computer* here = view.computer(console);
+    if (!here) return true;  // nothing stored yet
+    std::string folder = world + "/" + here->name;
+    view.connections = linesOfFile(folder + "/connections");
+    return readRecords(folder, view, why);
+}
+
+std::string roleOf(const NetworkView& view, const std::string& server) {
+    const Record* record = view.record(server);
+    if (!record) return "none";
+    if (!record->readable) return "unreadable";
+    return record->primary == record->server ? "primary" : "distributed";
+}
+
+std::vector<Finding> audit(const NetworkView& view) {
+    std::vector<Finding> findings;
+    auto listed = [&](const std::string& primary, const std::string& server) {
+        const Computer* computer = view.computer(primary);
+        if (!computer) return false;
+        for (const std::string& name : computer->list)
+            if (sim::sameName(name, server)) return true;
+        return false;
+    };
+    for (const Record& record : view.records) {
+        if (!record.readable) {
+            findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + record.server});
+        } else if (record.primary != record.server && !listed(record.primary, record.server)) {
+            findings.push_back({record.server + "'s record names " + record.primary + ", which does not list it",
+                                "VeskCfg frd " + record.primary + " " + record.server});
+        }
+    }
+    for (const Computer& computer : view.computers) {
+        if (computer.hiveBadLine) {
+            findings.push_back({view.world + "/" + computer.name + "/hklm.reg, line " +
+                                    std::to_string(computer.hiveBadLine) + ", cannot be parsed",
+                                "restore the file from a copy, or mend the line by hand"});
+            continue;
+        }
+        if (computer.list.empty()) continue;
+        std::string role = roleOf(view, computer.name);
+        if (role != "primary") {
+            findings.push_back({computer.name + " lists distributed servers but has no primary record (" + role + ")",
+                                role == "none" ? "VeskCfg mp " + computer.name
+                                               : "VeskCfg frd " + computer.name + ", then VeskCfg mp " + computer.name});
+        }
+        for (const std::string& name : computer.list) {
+            const Record* record = view.record(name);
+            if (!record) {
+                findings.push_back({computer.name + " lists " + name + ", which has no role record",
+                                    "VeskCfg md " + computer.name + " " + name});
+            } else if (record->readable && !sim::sameName(record->primary, computer.name)) {
+                findings.push_back({computer.name + " lists " + name + ", whose record names " + record->primary,
+                                    "VeskCfg frd " + name + ", then VeskCfg md " + computer.name + " " + name});
+            }
+        }
+    }
+    return findings;
+}
+
+}  // namespace vesknet

@@ -1,0 +1,56 @@
+// What a simulated network holds, read through the simulation's own world and
+// hive code: the computers, the console's role records, each primary's list,
+// the console's connections; and the audit of the grouping.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vesknet {
+
+// A role record of the console's record store.
+struct Record {
+    std::string server;   // the key it is stored under
+    bool readable = false;
+    std::string primary;  // primaryName
+    int isDistributed = 0;
+    std::string userName;  // unscrambled; the password is never read out
+};
+
+struct Computer {
+    std::string name;  // its folder's name
+    bool offline = false;
+    std::vector<std::string> accounts;  // user names only
+    std::vector<std::string> faults;    // the faults file's lines
+    size_t hiveBadLine = 0;             // non-zero: hklm.reg cannot be parsed there
+    bool hasList = false;
+    std::vector<std::string> list;  // its VeskDistributedServers, in index order
+};
+
+struct NetworkView {
+    std::string world;
+    std::string console;
+    std::vector<Computer> computers;  // by name
+    std::vector<Record> records;      // by server
+    std::vector<std::string> connections;
+
+    const Computer* computer(const std::string& name) const;  // without regard to case
+    const Record* record(const std::string& server) const;    // likewise
+};
+
+// Reads the world. False, with why, when it cannot be read: no such folder,
+// or a console store that cannot be parsed.
+bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why);
+
+// One inconsistency, and the VeskCfg command that mends it.
+struct Finding {
+    std::string problem;
+    std::string mend;
+};
+std::vector<Finding> audit(const NetworkView& view);
+
+// A server's role as the console's store holds it: "primary", "distributed"
+// (of record->primary), "unreadable" or "none".
+std::string roleOf(const NetworkView& view, const std::string& server);
+
+}  // namespace vesknet

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds VeskCfg and runs a short session on a fresh simulated network.
+# Builds VeskCfg and vesknet and runs a short session on a fresh simulated
+# network; the picture of the network is left in /tmp/veskcfg-demo.svg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh linux
-cmake -S . -B build/demo -G Ninja -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/demo >/dev/null
+cmake --preset linux -DBUILD_TESTING=OFF >/dev/null
+cmake --build --preset linux >/dev/null
 world=$(mktemp -d /tmp/veskcfg-demo-XXXXXX)
 trap 'rm -rf "$world"' EXIT
-build/demo/veskcfg-demo build/demo/VeskCfg "$world/world"
+build/linux/veskcfg-demo build/linux/VeskCfg build/linux/vesknet "$world/world" /tmp/veskcfg-demo.svg

@@ -11,10 +11,12 @@ command -v ninja >/dev/null || needed+=(ninja-build)
 [ -d /usr/src/googletest ] || needed+=(googletest)
 [ -f /usr/include/CLI/CLI.hpp ] || needed+=(libcli11-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || needed+=(nlohmann-json3-dev)
-if [ "$scope" = all ]; then  # the Windows build, and Wine to run it
+if [ "$scope" = all ]; then  # the Windows build, Wine to run it, the package checks
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
   [ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
+  command -v man >/dev/null || needed+=(man-db)
 fi
+command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

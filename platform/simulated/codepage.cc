@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/simulated/trace.h"
 #include "platform/win32.h"
 
 namespace sim {
@@ -10,7 +11,11 @@ namespace sim {
 int ansiCodePage() {
     static const int codePage = [] {
         const char* setting = std::getenv("VESKCFG_CODEPAGE");
-        return setting && std::strcmp(setting, "932") == 0 ? 932 : 1252;
+        if (!setting || !*setting || std::strcmp(setting, "1252") == 0) return 1252;
+        if (std::strcmp(setting, "932") == 0) return 932;
+        diagnose("VESKCFG_CODEPAGE=\"%s\" is not a code page the simulation knows (1252 or 932); 1252 is used.",
+                 setting);
+        return 1252;
     }();
     return codePage;
 }

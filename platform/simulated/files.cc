@@ -116,7 +116,7 @@ LONG checkFolder(const std::string& folder) {
 FileText FileText::copyOf(std::string_view text) {
     FileText copy;
     copy.bytes_ = std::make_unique_for_overwrite<char[]>(text.size());
-    std::memcpy(copy.bytes_.get(), text.data(), text.size());
+    text.copy(copy.bytes_.get(), text.size());
     copy.size_ = text.size();
     return copy;
 }

@@ -289,7 +289,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
         *dataSize = needed;
         return ERROR_MORE_DATA;
     }
-    if (data) std::memcpy(data, value.data.data(), needed);
+    if (data) value.data.copy(reinterpret_cast<char*>(data), needed);
     *dataSize = needed;
     return ERROR_SUCCESS;
 }
@@ -351,10 +351,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize
         *dataSize = neededData;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(valueName, name.data(), name.size());
+    name.copy(valueName, name.size());
     valueName[name.size()] = '\0';
     *valueNameSize = static_cast<DWORD>(name.size());
-    if (data && dataSize) std::memcpy(data, value.data.data(), neededData);
+    if (data && dataSize) value.data.copy(reinterpret_cast<char*>(data), neededData);
     if (dataSize) *dataSize = neededData;
     return ERROR_SUCCESS;
 }

@@ -3,8 +3,9 @@
 //   <world>/<NAME>/accounts     user:password lines that may open its ipc$
 //   <world>/<NAME>/connections  the local computer's open connections
 //   <world>/<NAME>/offline      present: the computer cannot be reached
-//   <world>/<NAME>/faults       "<call> <code>" lines: calls that must fail
+//   <world>/<NAME>/faults       "<call> <code> [<n>]" lines: calls that must fail
 //   <world>/<NAME>/lock         taken while one of its files is changed
+//   <world>/<NAME>/console.lock held by the run on that console
 #pragma once
 
 #include <string>

@@ -164,6 +164,29 @@ TEST(WholeOrAbsent, TwelveRunsAtOnceFromOneConsole) {
     EXPECT_EQ(findings(world), "");
 }
 
+// A run that finds the console held waits, says so once on standard error
+// after a second, naming the run it waits for, and goes on when it ends.
+TEST(WholeOrAbsent, ASecondRunWaitsAndSaysForWhom) {
+    TempWorld world;
+    smallNetwork(world, kForms[0]);
+    RunResult second;
+    std::thread waiting;
+    RunOptions first;
+    first.atPrompt = [&](pid_t, int terminal) {
+        waiting = std::thread([&] { second = run({"lp", "DIST"}); });
+        usleep(1500000);
+        ssize_t typed = write(terminal, "dadmin\rdsecret\r", 16);
+        EXPECT_EQ(typed, 16);
+    };
+    RunResult held = run({"mp", "P3"}, first);
+    waiting.join();
+    EXPECT_EQ(held.status, 0);
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.out, "List the primary of DIST.\nDIST is attached to PRIM.\nTransaction OK!\n");
+    EXPECT_NE(second.err.find("VeskCfg: VeskCfg mp P3 (process "), std::string::npos) << second.err;
+    EXPECT_NE(second.err.find(") is in progress on this console; waiting for it to end.\n"), std::string::npos);
+}
+
 // An interrupt at any moment of md or rd: the change is whole or absent, and
 // an interrupt held during the change is said on standard error.
 TEST(WholeOrAbsent, InterruptAtAnyMoment) {

@@ -150,7 +150,8 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
             HKEY key = nullptr;
             bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Busy", 0, KEY_ALL_ACCESS, &key) == 0;
             for (int i = 0; ok && i < kValuesEach; ++i) {
-                std::string name = "W" + std::to_string(writer) + "_" + std::to_string(i);
+                std::string name = "W";
+                name += std::to_string(writer) + "_" + std::to_string(i);
                 ok = RegSetValueExA(key, name.c_str(), 0, REG_SZ, nullptr, 0) == 0;
             }
             _exit(ok ? 0 : 1);
@@ -175,7 +176,7 @@ TEST_F(RegistryTest, KilledWriterLeavesAWholeHive) {
     if (child == 0) {
         HKEY key = nullptr;
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Killed", 0, KEY_ALL_ACCESS, &key);
-        for (int i = 0;; ++i) RegSetValueExA(key, ("V" + std::to_string(i)).c_str(), 0, REG_SZ, nullptr, 0);
+        for (std::string name;; name += "V") RegSetValueExA(key, name.c_str(), 0, REG_SZ, nullptr, 0);
     }
     usleep(100000);
     kill(child, SIGKILL);

@@ -1,0 +1,92 @@
+// vesknet makes a world, fills it with VeskCfg, finds it broken after a
+// failed rollback, shows it as JSON and draws it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "tools/support/run_veskcfg.h"
+#include "tools/support/temp_world.h"
+
+namespace {
+
+RunResult vesknet(const std::vector<std::string>& arguments) { return runVeskCfg(VESKNET_BINARY, arguments); }
+
+RunResult veskcfg(const std::vector<std::string>& arguments, const std::vector<std::string>& keys = {}) {
+    RunOptions options;
+    options.keys = keys;
+    return runVeskCfg(VESKCFG_BINARY, arguments, options);
+}
+
+TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
+    TempWorld scratch;  // only for its folder
+    const std::string world = scratch.root() + "/net";
+    setenv("VESKCFG_WORLD", world.c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+    ASSERT_EQ(vesknet({"init"}).status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(world.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(vesknet({"add", "PRIM", "--account", "admin:psecret"}).status, 0);
+    ASSERT_EQ(vesknet({"add", "DIST", "--account", "dadmin:dsecret"}).status, 0);
+    ASSERT_EQ(vesknet({"add", "NEW", "--account", "dadmin:dsecret"}).status, 0);
+    EXPECT_EQ(vesknet({"fault", "PRIM", "RegSetValueExB", "1013"}).status, 2);  // no such call
+
+    ASSERT_EQ(veskcfg({"mp", "PRIM"}, {"admin\rpsecret\r"}).status, 0);
+    ASSERT_EQ(veskcfg({"md", "PRIM", "DIST"}, {"dadmin\rdsecret\r"}).status, 0);
+    RunResult consistent = vesknet({"check"});
+    EXPECT_EQ(consistent.status, 0) << consistent.out;
+
+    // The list cannot be changed and the rollback cannot delete: NEW's record
+    // is left without its list entry.
+    ASSERT_EQ(vesknet({"fault", "PRIM", "RegSetValueExA", "1013"}).status, 0);
+    ASSERT_EQ(vesknet({"fault", "CONSOLE", "deleteRecord", "1013", "1"}).status, 0);
+    EXPECT_EQ(veskcfg({"md", "PRIM", "NEW"}, {"dadmin\rdsecret\r"}).status, 1013 & 0xFF);
+    ASSERT_EQ(vesknet({"fault", "PRIM", "--clear"}).status, 0);
+    ASSERT_EQ(vesknet({"fault", "CONSOLE", "--clear"}).status, 0);
+    RunResult broken = vesknet({"check"});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.out, "NEW's record names PRIM, which does not list it; mend: VeskCfg frd PRIM NEW\n");
+
+    RunResult shown = vesknet({"show", "--json"});
+    ASSERT_EQ(shown.status, 0);
+    nlohmann::json network = nlohmann::json::parse(shown.out);
+    EXPECT_EQ(network["console"], "CONSOLE");
+    std::map<std::string, nlohmann::json> computers;
+    for (const auto& computer : network["computers"]) computers[computer["name"]] = computer;
+    EXPECT_EQ(computers["PRIM"]["list"], nlohmann::json::array({"DIST"}));
+    EXPECT_EQ(computers["NEW"]["role"], "distributed");
+    EXPECT_EQ(computers["DIST"]["storedAccount"], "dadmin");
+    EXPECT_EQ(shown.out.find("dsecret"), std::string::npos);  // never a password
+
+    RunResult drawn = vesknet({"graph"});
+    EXPECT_NE(drawn.out.find("\"PRIM\" -> \"NEW\" [color=red"), std::string::npos) << drawn.out;
+    EXPECT_NE(drawn.out.find("\"PRIM\" -> \"DIST\";"), std::string::npos) << drawn.out;
+    if (system("command -v dot >/dev/null") == 0) {
+        ASSERT_EQ(vesknet({"graph", "--format", "svg", "-o", world + "/net.svg"}).status, 0);
+        std::ifstream svg(world + "/net.svg");
+        std::stringstream text;
+        text << svg.rdbuf();
+        EXPECT_NE(text.str().find("<svg"), std::string::npos);
+    }
+}
+
+TEST(Vesknet, SaysWhatIsWrong) {
+    TempWorld scratch;
+    const std::string missing = scratch.root() + "/nowhere";
+    setenv("VESKCFG_WORLD", missing.c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+    RunResult lost = veskcfg({"lp", "PRIM"});
+    EXPECT_EQ(lost.status, 3);
+    EXPECT_EQ(lost.err, "VeskCfg: VESKCFG_WORLD=\"" + missing + "\" names no folder; make the world first (vesknet init).\n");
+    EXPECT_FALSE(scratch.exists("nowhere"));
+    EXPECT_EQ(vesknet({"show"}).status, 2);
+    for (const char* command : {"init", "add", "offline", "online", "fault", "show", "check", "graph"})
+        EXPECT_EQ(vesknet({command, "--help"}).status, 0) << command;
+}
+
+}  // namespace

@@ -35,6 +35,9 @@ int modifiersOf(DWORD state) {
 int valueOf(const KEY_EVENT_RECORD& key) {
     unsigned char character = static_cast<unsigned char>(key.uChar.AsciiChar);
     if (character) return character;
+    // Windows gives Esc the character 27; Wine's console, reading a terminal,
+    // gives VK_ESCAPE without one.
+    if (key.wVirtualKeyCode == VK_ESCAPE) return 27;
     int lead = 0, code = 0;
     if (!extendedKeyValues(key.wVirtualScanCode, (key.dwControlKeyState & ENHANCED_KEY) != 0,
                            modifiersOf(key.dwControlKeyState), lead, code))

@@ -176,7 +176,7 @@ TEST_F(RegistryTest, KilledWriterLeavesAWholeHive) {
     if (child == 0) {
         HKEY key = nullptr;
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Killed", 0, KEY_ALL_ACCESS, &key);
-        for (std::string name;; name += "V") RegSetValueExA(key, name.c_str(), 0, REG_SZ, nullptr, 0);
+        for (int i = 0;; ++i) RegSetValueExA(key, std::to_string(i).insert(0, "V").c_str(), 0, REG_SZ, nullptr, 0);
     }
     usleep(100000);
     kill(child, SIGKILL);

@@ -32,6 +32,9 @@ struct RunOptions {
     // Run as a shell runs a job, so that Ctrl-Z can stop it; signals then go
     // to the terminal's foreground group (kill(-tcgetpgrp(terminal), ...)).
     bool jobControl = false;
+    // Standard input from the terminal (Wine gives a program a console only
+    // when it has one), not from /dev/null.
+    bool inputOnTerminal = false;
     // Standard output on the terminal too, as a person at the console sees
     // it: everything then arrives in echo, in order.
     bool outputOnTerminal = false;

@@ -1,0 +1,424 @@
+// One table of command runs, held to the same expectations on both backends:
+// the Linux program over the simulated network, and VeskCfg.exe under Wine
+// over the real registry and console, with our test network provider as its
+// mpr.dll. In both, the tool runs on the primary itself ({P} in the table),
+// since Wine reaches no registry but its own.
+//
+// The Windows run is made when VESKCFG_WINDOWS_PROGRAM names the folder of
+// VeskCfg.exe, its DLLs and the provider (the Windows build's ctest does so).
+// Its output must be the Linux output with "\r\n" line ends and Wine's own
+// system texts; its registry must hold what the Linux world holds for the
+// same row; and no connection may be left.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "credentials/scramble.h"
+#include "tools/support/run_veskcfg.h"
+#include "tools/support/temp_world.h"
+
+namespace {
+
+// ---- the table ----------------------------------------------------------------
+
+struct Record {
+    std::string server, primary, user, password;
+    int isDistributed;
+};
+
+// What a row starts from, beside the computers every row has: {P} (the
+// primary, where the tool runs; admin:psecret, newadmin:n3w), DIST
+// (dadmin:dsecret), OTHER (oadmin:osecret) and DOWN (offline).
+struct Setup {
+    std::vector<Record> records = {};
+    std::optional<std::vector<std::string>> list = {};  // {P}'s list, in creation order
+    std::vector<std::string> connections = {};          // "\\SERVER\share USER"
+};
+
+struct Row {
+    const char* name;
+    Setup setup;
+    std::vector<std::string> args;
+    std::vector<std::string> keys;
+    // Linux's output; {P} is the primary's name, {LIST} the attached-server
+    // lines of the row's list in the backend's enumeration order.
+    std::string out;
+    long code;  // the result code
+};
+
+const std::string kOk = "Transaction OK!\n";
+
+std::string error(const std::string& text, const std::string& context) {
+    return "ERROR! " + text + "\r\n" + context + ".\n";
+}
+
+std::string prompt(const std::string& server) {
+    return " Press <Esc> to quit \n" + server + " : Username = " + server + " : Password = ";
+}
+
+Record primary() { return {"{P}", "{P}", "admin", "psecret", 0}; }
+Record dist() { return {"DIST", "{P}", "dadmin", "dsecret", 1}; }
+
+std::vector<std::string> manyNames() {
+    std::vector<std::string> names;
+    for (int i = 299; i >= 0; --i) names.push_back("S" + std::to_string(1000 + i));  // created in falling order
+    return names;
+}
+
+const std::vector<Row>& rows() {
+    static const std::vector<Row> table = {
+        {"mp", {}, {"mp", "{p}"}, {"admin\rpsecret\r"}, "Making {P} a primary.\n" + prompt("{P}") + kOk, 0},
+        {"md", {{primary()}}, {"md", "{p}", "dist"}, {"dadmin\rdsecret\r"},
+         "Assigning DIST to {P}.\n" + prompt("DIST") + "{P} is a primary.\n             No attached servers\n" + kOk, 0},
+        {"ld of several hundred names", {{primary()}, manyNames()}, {"ld", "{P}"}, {},
+         "List all distributed servers for {P}.\n{P} is a primary.\n{LIST}" + kOk, 0},
+        {"lp", {{primary(), dist()}, {{"DIST"}}}, {"lp", "DIST"}, {}, "List the primary of DIST.\nDIST is attached to {P}.\n" + kOk, 0},
+        {"rd", {{primary(), dist()}, {{"OLD", "DIST"}}}, {"rd", "{P}", "DIST"}, {}, "Removing DIST from {P} .\n" + kOk, 0},
+        {"frd", {{dist()}}, {"frd", "DIST"}, {}, "Force the Removing of DIST .\n" + kOk, 0},
+        {"frd of a pair", {{primary(), dist()}}, {"frd", "{P}", "DIST"}, {}, "Force the Removing of DIST from {P} .\n" + kOk, 0},
+        {"rp", {{primary()}, {{}}}, {"rp", "{P}"}, {}, "Removing {P} primary.\n{P} is a primary.\n" + kOk, 0},
+        {"cc", {{primary()}}, {"cc", "{P}"}, {"newadmin\rn3w\r"},
+         "Changing credentials for {P}.\n\n{P} : Username = admin\n{P} : Password = *******\n Enter the new credentials for {P}\n" +
+             prompt("{P}") + kOk,
+         0},
+        {"Esc at the prompt", {}, {"mp", "{P}"}, {"adm\x1b"}, "Making {P} a primary.\n Press <Esc> to quit \n{P} : Username = ", 1002},
+        {"a wrong password", {}, {"mp", "{P}"}, {"admin\rwrong\r"},
+         "Making {P} a primary.\n" + prompt("{P}") + error("The user name or password is incorrect.", "Failed During Transaction"),
+         1326},
+        {"a connection under another account: one forced cancel, one retry", {{}, {}, {"\\\\{P}\\ipc$ newadmin"}},
+         {"mp", "{P}"}, {"admin\rpsecret\r"}, "Making {P} a primary.\n" + prompt("{P}") + kOk, 0},
+        {"an unreachable server", {{{"DOWN", "DOWN", "admin", "psecret", 0}}}, {"lp", "DOWN"}, {},
+         "List the primary of DOWN.\n" + error("The network path was not found.", "Failed During Transaction"), 53},
+        {"equal names", {}, {"md", "{P}", "{p}"}, {}, "You can not assign {P} to {P}.\n", 87},
+        {"not a primary", {}, {"md", "OTHER", "DIST"}, {"dadmin\rdsecret\r", "oadmin\rosecret\r"},
+         "Assigning DIST to OTHER.\n" + prompt("DIST") + prompt("OTHER") + "OTHER is not primary or distributed.\n" +
+             error("The system cannot find the file specified.", "Fail During Transaction"),
+         2},
+        {"a primary with distributed servers", {{primary(), dist()}, {{"DIST"}}}, {"rp", "{P}"}, {},
+         "Removing {P} primary.\n{P} is a primary.\n      attached server: DIST\n{P} has distributed servers and can not be removed.\n",
+         5},
+        {"rd of a name missing from the list: the record is written back", {{primary(), dist()}, {{"OLD"}}},
+         {"rd", "{P}", "DIST"}, {},
+         "Removing DIST from {P} .\n" + error("The system cannot find the file specified.", "Fail During Transaction") +
+             error("The system cannot find the file specified.", "Fail During Transaction") +
+             "Check {P}: could not find DIST in list of attached servers\n Use frs command if you still want to remove\n",
+         2},
+    };
+    return table;
+}
+
+// ---- what the backends share --------------------------------------------
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A row's records and list, and the connections left, in one comparable text.
+struct State {
+    std::map<std::string, std::string> records;  // server: what its record holds
+    std::vector<std::string> list;               // sorted: the backends' orders differ
+    bool hasList = false;
+    std::string connections;
+    bool operator==(const State&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const State& state) {
+    for (const auto& [server, bytes] : state.records) out << server << " " << bytes << "\n";
+    out << (state.hasList ? "list:" : "no list");
+    for (const std::string& name : state.list) out << " " << name;
+    return out << "\nconnections: " << state.connections;
+}
+
+// A record's fields, with the primary's own name written {P}, so that the
+// backends' records compare although their primaries' names differ.
+std::string describe(const std::string& bytes, const std::string& primaryName) {
+    ServerRoleRecord record = {};
+    std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
+    char user[CREDENTIAL_FIELD_SIZE + 1] = {}, password[CREDENTIAL_FIELD_SIZE + 1] = {};
+    unscrambleText(record.userName, user);
+    unscrambleText(record.password, password);
+    std::string primary(record.primaryName, strnlen(record.primaryName, sizeof record.primaryName));
+    if (primary == primaryName) primary = "{P}";
+    return primary + " " + std::to_string(record.isDistributed) + " " + user + ":" + password + " (" +
+           std::to_string(bytes.size()) + " bytes)";
+}
+
+std::string asServer(const std::string& name, const std::string& primaryName) { return name == primaryName ? "{P}" : name; }
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::string primary() const = 0;
+    virtual void setUp(const Setup& setup) = 0;
+    virtual RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) = 0;
+    virtual State state() = 0;
+    virtual std::vector<std::string> enumerationOrder(std::vector<std::string> names) const = 0;
+    virtual std::string asPrinted(std::string linuxOutput) const = 0;
+    virtual int exitStatus(long code) const = 0;
+
+    // The row with {P} and {LIST} filled in for this backend.
+    std::string expand(const std::string& text, const Setup& setup) const {
+        std::string lines;
+        for (const std::string& name : enumerationOrder(setup.list.value_or(std::vector<std::string>())))
+            lines += "      attached server: " + name + "\n";
+        return replaced(replaced(replaced(text, "{LIST}", lines), "{P}", primary()), "{p}", lower(primary()));
+    }
+    Record expand(Record record) const {
+        record.server = expand(record.server, {});
+        record.primary = expand(record.primary, {});
+        return record;
+    }
+};
+
+// ---- Linux: the simulated network ------------------------------------
+
+class LinuxBackend : public Backend {
+public:
+    std::string primary() const override { return "PRIM"; }
+
+    void setUp(const Setup& setup) override {
+        world_ = std::make_unique<TempWorld>();
+        setenv("VESKCFG_COMPUTERNAME", "PRIM", 1);
+        world_->addComputer("PRIM", {"admin:psecret", "newadmin:n3w"});
+        world_->addComputer("DIST", {"dadmin:dsecret"});
+        world_->addComputer("OTHER", {"oadmin:osecret"});
+        world_->addComputer("DOWN", {"admin:psecret"});
+        world_->write("DOWN/offline", "");
+        for (const Record& record : setup.records) {
+            Record filled = expand(record);
+            world_->storeRecord(filled.server, filled.primary, filled.user, filled.password, filled.isDistributed);
+        }
+        if (setup.list) {
+            std::string hive = world_->read("PRIM/hklm.reg");
+            if (hive.empty()) hive = "REGEDIT4\n\n";
+            hive += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+            for (const std::string& name : *setup.list) hive += "\"" + name + "\"=hex(1):\n";
+            world_->write("PRIM/hklm.reg", hive + "\n");
+        }
+        std::string connections;
+        for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
+        world_->write("PRIM/connections", connections);
+    }
+
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
+        RunOptions options;
+        options.keys = keys;
+        return runVeskCfg(VESKCFG_BINARY, args, options);
+    }
+
+    State state() override {
+        State state;
+        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN"}) {
+            std::string bytes = world_->storedRecordBytes(server);
+            if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
+        }
+        std::string hive = world_->read("PRIM/hklm.reg");
+        size_t key = hive.find("\\VeskDistributedServers]\n");
+        state.hasList = key != std::string::npos;
+        if (state.hasList) {
+            std::istringstream lines(hive.substr(key + 25));
+            for (std::string line; std::getline(lines, line) && !line.empty() && line[0] == '"';)
+                state.list.push_back(line.substr(1, line.find('"', 1) - 1));
+        }
+        std::sort(state.list.begin(), state.list.end());
+        state.connections = world_->read("PRIM/connections");
+        return state;
+    }
+
+    std::vector<std::string> enumerationOrder(std::vector<std::string> names) const override { return names; }
+    std::string asPrinted(std::string out) const override { return out; }
+    int exitStatus(long code) const override {
+        int low = static_cast<int>(code & 0xFF);
+        return code && !low ? 255 : low;
+    }
+
+private:
+    std::unique_ptr<TempWorld> world_;
+};
+
+// ---- Windows: VeskCfg.exe under Wine --------------------------------------
+
+const char kWine[] = "/usr/lib/wine/wine64";
+
+// Runs a Wine program to its end; its standard output.
+std::string wine(const std::vector<std::string>& args) {
+    RunOptions options;
+    options.terminal = false;
+    return runVeskCfg(kWine, args, options).out;
+}
+
+class WineBackend : public Backend {
+public:
+    explicit WineBackend(std::string program) : program_(std::move(program)) {
+        char pattern[] = "/tmp/veskcfg-network-XXXXXX";
+        network_ = mkdtemp(pattern);
+        std::string name = wine({"cmd", "/c", "echo", "%COMPUTERNAME%"});
+        primary_ = name.substr(0, name.find_first_of("\r\n"));
+        setenv("WINEDLLOVERRIDES", "mpr=n", 1);
+        setenv("VESKCFG_TEST_NETWORK", ("Z:" + replaced(network_, "/", "\\")).c_str(), 1);
+    }
+    ~WineBackend() override { std::system(("rm -rf '" + network_ + "'").c_str()); }
+
+    std::string primary() const override { return primary_; }
+
+    void setUp(const Setup& setup) override {
+        std::ofstream(network_ + "/accounts") << primary_ << " admin:psecret\n" << primary_ << " newadmin:n3w\n"
+                                              << "DIST dadmin:dsecret\nOTHER oadmin:osecret\nDOWN admin:psecret\n";
+        std::ofstream(network_ + "/offline") << "DOWN\n";
+        std::ofstream connections(network_ + "/connections");
+        for (const std::string& line : setup.connections) connections << expand(line, {}) << "\n";
+        connections.close();
+        // The registry as the row wants it, through Wine's own regedit.
+        std::string reg = "REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n";
+        for (const Record& record : setup.records) {
+            Record filled = expand(record);
+            std::string bytes = roleRecordBytes(filled.primary, filled.isDistributed, filled.user, filled.password);
+            reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\" + filled.server + "\\Vesklane]\n\"Slot_1\"=hex:";
+            for (size_t i = 0; i < bytes.size(); ++i) {
+                char pair[4];
+                std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", static_cast<unsigned char>(bytes[i]));
+                reg += pair;
+            }
+            reg += "\n\n";
+        }
+        if (setup.list) {
+            reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+            for (const std::string& name : *setup.list) reg += "\"" + name + "\"=hex(1):\n";
+        }
+        std::ofstream(network_ + "/setup.reg") << reg;
+        wine({"regedit", "/s", "Z:" + replaced(network_, "/", "\\") + "\\setup.reg"});
+    }
+
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
+        RunOptions options;
+        options.keys = keys;
+        options.inputOnTerminal = true;
+        std::vector<std::string> wineArgs = {program_ + "/VeskCfg.exe"};
+        wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+        return runVeskCfg(kWine, wineArgs, options);
+    }
+
+    // What Wine's reg shows of the product's keys.
+    State state() override {
+        State state;
+        std::istringstream lines(wine({"reg", "query", "HKLM\\SOFTWARE\\Tallmere", "/s"}));
+        std::string key;
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind("HKEY_", 0) == 0) {
+                key = line;
+                state.hasList = state.hasList || key.ends_with("\\VeskDistributedServers");
+                continue;
+            }
+            std::istringstream fields(line);
+            std::string name, type, data;
+            if (!(fields >> name >> type)) continue;
+            fields >> data;
+            if (key.ends_with("\\VeskDistributedServers")) {
+                state.list.push_back(name);
+            } else if (name == "Slot_1") {
+                std::string server = key.substr(0, key.rfind('\\'));
+                std::string bytes;
+                for (size_t at = 0; at + 1 < data.size(); at += 2)
+                    bytes += static_cast<char>(std::stoi(data.substr(at, 2), nullptr, 16));
+                state.records[asServer(server.substr(server.rfind('\\') + 1), primary_)] = describe(bytes, primary_);
+            }
+        }
+        std::sort(state.list.begin(), state.list.end());
+        std::ifstream connections(network_ + "/connections");
+        state.connections.assign(std::istreambuf_iterator<char>(connections), std::istreambuf_iterator<char>());
+        return state;
+    }
+
+    // Wine keeps values sorted by name, where Windows keeps their creation order.
+    std::vector<std::string> enumerationOrder(std::vector<std::string> names) const override {
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+        return names;
+    }
+
+    // The Windows runtime writes each "\n" as "\r\n"; Wine has system texts of
+    // its own.
+    std::string asPrinted(std::string out) const override {
+        static const std::pair<const char*, const char*> kWineTexts[] = {
+            {"The system cannot find the file specified.", "File not found."},
+            {"The user name or password is incorrect.", "Logon failure."},
+            {"The network path was not found.", "Bad network path."},
+            {"Access is denied.", "Access denied."},
+        };
+        for (const auto& [windows, wine] : kWineTexts) out = replaced(out, windows, wine);
+        return replaced(out, "\n", "\r\n");
+    }
+
+    int exitStatus(long code) const override { return static_cast<int>(code & 0xFF); }
+
+private:
+    std::string program_;
+    std::string network_;
+    std::string primary_;
+};
+
+// ---- the runs --------------------------------------------------------------
+
+struct Outcome {
+    RunResult run;
+    State state;
+};
+
+Outcome runRow(Backend& backend, const Row& row) {
+    backend.setUp(row.setup);
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) args.push_back(backend.expand(arg, {}));
+    Outcome outcome{backend.run(args, row.keys), {}};
+    outcome.state = backend.state();
+    return outcome;
+}
+
+void expectRow(const Backend& backend, const Row& row, const Outcome& outcome) {
+    EXPECT_EQ(outcome.run.out, backend.asPrinted(backend.expand(row.out, row.setup)));
+    EXPECT_EQ(outcome.run.status, backend.exitStatus(row.code));
+    EXPECT_EQ(outcome.state.connections, "");
+}
+
+TEST(BothBackends, Linux) {
+    LinuxBackend linux;
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        expectRow(linux, row, runRow(linux, row));
+    }
+}
+
+TEST(BothBackends, WindowsUnderWine) {
+    const char* program = std::getenv("VESKCFG_WINDOWS_PROGRAM");
+    if (!program || !*program) GTEST_SKIP() << "VESKCFG_WINDOWS_PROGRAM names no Windows build";
+    LinuxBackend linux;
+    WineBackend windows(program);
+    ASSERT_FALSE(windows.primary().empty());
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        Outcome onWine = runRow(windows, row);
+        expectRow(windows, row, onWine);
+        // The same records and list as the Linux run left.
+        State expected = runRow(linux, row).state;
+        State got = onWine.state;
+        EXPECT_EQ(got, expected);
+    }
+}
+
+}  // namespace

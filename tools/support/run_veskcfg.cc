@@ -55,9 +55,9 @@ size_t promptsShown(const std::string& out) {
 }
 
 // Waits until the prompt-th prompt has been shown and reads keys (the
-// terminal's echo is off), or the child has ended; at most five seconds.
+// terminal's echo is off), or the child has ended; at most 15 seconds.
 void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int& status) {
-    auto deadline = Clock::now() + std::chrono::seconds(5);
+    auto deadline = Clock::now() + std::chrono::seconds(15);
     while (Clock::now() < deadline && !exited(child, status)) {
         drain(out, shown);
         if (promptsShown(shown) >= prompt && echoIsOff(master)) return;
@@ -142,7 +142,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
         waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, result.status);
         if (!exited(child, result.status)) options.atPrompt(child, master);
     }
-    auto deadline = Clock::now() + std::chrono::seconds(10);
+    auto deadline = Clock::now() + std::chrono::seconds(30);
     while (!exited(child, result.status)) {
         drain(outPipe[0], result.out);
         drain(errPipe[0], result.err);

@@ -83,7 +83,9 @@ ListWalk printAttachedServers(HKEY listKey) {
     // "      attached server: %s\n" a name, put together here and written in
     // batches: lists run to hundreds of thousands of names.
     static const char kPrefix[] = "      attached server: ";
+    constexpr size_t kBatch = 65536;
     std::string batch;
+    batch.reserve(kBatch + sizeof kPrefix + MAX_PATH);
     ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
     bool lastStepFailed = false;
     for (DWORD index = 0;; ++index) {
@@ -96,7 +98,7 @@ ListWalk printAttachedServers(HKEY listKey) {
         }
         lastStepFailed = code != ERROR_SUCCESS;
         batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, strnlen(entryName, MAX_PATH - 1)).append(1, '\n');
-        if (batch.size() >= 65536) {
+        if (batch.size() >= kBatch) {
             std::fwrite(batch.data(), 1, batch.size(), stdout);
             batch.clear();
         }

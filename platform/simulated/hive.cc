@@ -60,11 +60,11 @@ bool isValueLine(std::string_view line) { return !line.empty() && (line[0] == '"
 // of the line when nothing was escaped, else of buffer.
 bool readQuoted(std::string_view line, size_t& at, std::string& buffer, std::string_view& text) {
     if (at >= line.size() || line[at] != '"') return false;
-    size_t close = line.find('"', at + 1);
-    if (close == std::string_view::npos) return false;
-    std::string_view inside = line.substr(at + 1, close - at - 1);
-    if (inside.find('\\') == std::string_view::npos) {  // the common case: nothing escaped
-        text = inside;
+    // The common case, nothing escaped, in one look at each character.
+    size_t close = at + 1;
+    while (close < line.size() && line[close] != '"' && line[close] != '\\') ++close;
+    if (close < line.size() && line[close] == '"') {
+        text = line.substr(at + 1, close - at - 1);
         at = close + 1;
         return true;
     }

@@ -377,7 +377,10 @@ bool Hive::find(const RegKey& key, std::string_view name, Place& place) {
 
 bool Hive::findValue(const RegKey& key, std::string_view name, ValueView& value) {
     Place place;
-    if (!find(key, name, place)) return false;
+    return find(key, name, place) && valueAt(key, place, value);
+}
+
+bool Hive::valueAt(const RegKey& key, const Place& place, ValueView& value) {
     const ValuePiece& piece = key.pieces[place.piece];
     if (!piece.isLines()) {
         value = {nameOf(piece.value), piece.value.type, dataOf(piece.value)};
@@ -411,7 +414,7 @@ bool Hive::setValue(RegKey& key, std::string_view name, DWORD type, std::string_
         return true;
     }
     ValueView old;
-    findValue(key, name, old);
+    valueAt(key, place, old);
     if (old.type == type && old.data == data) return false;
     // It keeps its spelling and its place.
     std::string keptName(old.name);

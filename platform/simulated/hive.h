@@ -104,6 +104,7 @@ private:
     // Reads the value at the cursor and moves the cursor to the next one.
     bool step(const RegKey& key, ValueCursor& cursor, ValueView& value);
     bool find(const RegKey& key, std::string_view name, Place& place);
+    bool valueAt(const RegKey& key, const Place& place, ValueView& value);
     // Replaces the value at place by `replacement` pieces (none: deleted).
     void splice(RegKey& key, const Place& place, const std::vector<ValuePiece>& replacement);
 

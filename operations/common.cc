@@ -88,16 +88,19 @@ ListWalk printAttachedServers(HKEY listKey) {
     batch.reserve(kBatch + sizeof kPrefix + MAX_PATH);
     ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
     bool lastStepFailed = false;
+    char entryName[MAX_PATH] = {};
     for (DWORD index = 0;; ++index) {
-        char entryName[MAX_PATH] = {};
-        LONG code = readListEntry(listKey, index, entryName);
+        entryName[0] = '\0';  // a failed step prints an empty name
+        DWORD nameLength = 0;
+        LONG code = readListEntry(listKey, index, entryName, &nameLength);
         if (code == ERROR_NO_MORE_ITEMS) break;
         if (code != ERROR_SUCCESS && lastStepFailed) {
             walk.endCode = code;
             break;
         }
         lastStepFailed = code != ERROR_SUCCESS;
-        batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, strnlen(entryName, MAX_PATH - 1)).append(1, '\n');
+        if (lastStepFailed || nameLength >= MAX_PATH) nameLength = static_cast<DWORD>(strnlen(entryName, MAX_PATH - 1));
+        batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, nameLength).append(1, '\n');
         if (batch.size() >= kBatch) {
             std::fwrite(batch.data(), 1, batch.size(), stdout);
             batch.clear();

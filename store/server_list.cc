@@ -61,9 +61,9 @@ LONG openListForReading(HKEY* rootKey, HKEY* listKey, LPCSTR machineName) {
     return code;
 }
 
-LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName) {
-    DWORD nameLength = MAX_PATH;
-    return RegEnumValueA(listKey, index, entryName, &nameLength, nullptr, nullptr, nullptr, nullptr);
+LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName, LPDWORD nameLength) {
+    *nameLength = MAX_PATH;
+    return RegEnumValueA(listKey, index, entryName, nameLength, nullptr, nullptr, nullptr, nullptr);
 }
 
 LONG closeList(HKEY rootKey, HKEY listKey) {

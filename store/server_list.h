@@ -15,7 +15,8 @@ LONG changeListEntry(LPCSTR machineName, LPCSTR serverName, int add);
 // On 0 both keys are open and go to closeList; otherwise nothing is open.
 LONG openListForReading(HKEY* rootKey, HKEY* listKey, LPCSTR machineName);
 
-// The name of the value at index into a MAX_PATH-byte entryName; 259 past the end.
-LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName);
+// The name of the value at index into a MAX_PATH-byte entryName, and its
+// length without the terminator; 259 past the end.
+LONG readListEntry(HKEY listKey, DWORD index, LPSTR entryName, LPDWORD nameLength);
 
 LONG closeList(HKEY rootKey, HKEY listKey);

@@ -49,9 +49,11 @@ void HoldThisConsole(const char* commandLine) {
     }
     std::string holder = std::string(commandLine) + " (process " + std::to_string(getpid()) + ")";
     // Only what the next run is told: a failure to write it changes nothing.
-    if (ftruncate(fd, 0) == 0) {
-        ssize_t written = pwrite(fd, holder.data(), holder.size(), 0);
-        (void)written;
+    // Written over, then cut to length: emptying it first would free its
+    // block at every run.
+    if (pwrite(fd, holder.data(), holder.size(), 0) == static_cast<ssize_t>(holder.size())) {
+        int cut = ftruncate(fd, static_cast<off_t>(holder.size()));
+        (void)cut;
     }
     // Held, open, until the process ends.
 }

@@ -171,6 +171,11 @@ LONG replaceFileAtomically(const std::string& path, const std::string& content) 
     return code;
 }
 
+LONG removeFile(const std::string& path) {
+    if (unlink(path.c_str()) == 0 || errno == ENOENT) return 0;
+    return codeFromErrno(errno, ERROR_CANTWRITE);
+}
+
 FolderLock::FolderLock(const std::string& folder) {
     if ((code_ = checkFolder(folder))) return;
     fd_ = openWorldFile(folder + "/lock", O_RDWR | O_CREAT);

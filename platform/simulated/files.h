@@ -58,6 +58,10 @@ LONG readWholeFile(const std::string& path, std::string& content);
 // Call it holding the folder's lock. 0, or the code of what failed.
 LONG replaceFileAtomically(const std::string& path, const std::string& content);
 
+// Removes the file, which is atomic of itself. 0 also when it was not there.
+// Call it holding the folder's lock.
+LONG removeFile(const std::string& path);
+
 // Holds the folder's lock file exclusively for its lifetime. Temporary files
 // that a killed run left behind are removed once it is held.
 class FolderLock {

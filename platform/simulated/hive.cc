@@ -53,6 +53,19 @@ std::string_view nextLogicalLine(std::string_view text, size_t& offset, std::str
 
 bool isValueLine(std::string_view line) { return !line.empty() && (line[0] == '"' || line[0] == '@'); }
 
+constexpr std::string_view kEntryEnd = "\"=hex(1):";
+
+// A list entry with nothing escaped, `"NAME"=hex(1):`, read in one look.
+bool isPlainEntry(std::string_view line) {
+    if (line.size() <= kEntryEnd.size() || line[0] != '"' || !line.ends_with(kEntryEnd)) return false;
+    for (size_t at = 1; at < line.size() - kEntryEnd.size(); ++at)
+        if (line[at] == '"' || line[at] == '\\') return false;
+    return true;
+}
+
+// The name of a line that is a list entry with nothing escaped.
+std::string_view entryName(std::string_view line) { return line.substr(1, line.size() - 1 - kEntryEnd.size()); }
+
 // ---- value lines -------------------------------------------------------------
 
 // Reads a quoted text at `at`, undoing the escapes: a backslash takes the
@@ -323,6 +336,10 @@ bool Hive::step(const RegKey& key, ValueCursor& cursor, ValueView& value) {
     const ValuePiece& piece = key.pieces[cursor.piece];
     if (!piece.isLines()) {
         value = {nameOf(piece.value), piece.value.type, dataOf(piece.value)};
+    } else if (piece.entriesOnly) {
+        size_t offset = cursor.within ? cursor.offset : piece.begin;
+        value = {entryName(nextLine(text_.view(), offset)), REG_SZ, {}};
+        cursor.offset = static_cast<uint32_t>(offset);
     } else {
         size_t offset = cursor.within ? cursor.offset : piece.begin;
         size_t start = 0;
@@ -366,7 +383,9 @@ bool Hive::find(const RegKey& key, std::string_view name, Place& place) {
         size_t start = 0;
         std::string_view line, found;
         for (uint32_t within = 0; nextValueLine(text, offset, piece.end, joined_, line, start); ++within) {
-            if (readValueName(line, name_, found) && sameName(found, name)) {
+            if (piece.entriesOnly) found = entryName(line);
+            else if (!readValueName(line, name_, found)) continue;
+            if (sameName(found, name)) {
                 place = {index, within, static_cast<uint32_t>(start), static_cast<uint32_t>(offset)};
                 return true;
             }
@@ -395,10 +414,10 @@ void Hive::splice(RegKey& key, const Place& place, const std::vector<ValuePiece>
     std::vector<ValuePiece> pieces;
     if (piece.isLines()) {
         // The lines before the value's line and those after it stay as they are.
-        if (place.within > 0) pieces.push_back({piece.begin, place.lineBegin, place.within, {}});
+        if (place.within > 0) pieces.push_back({piece.begin, place.lineBegin, place.within, {}, piece.entriesOnly});
         pieces.insert(pieces.end(), replacement.begin(), replacement.end());
         uint32_t after = piece.count - place.within - 1;
-        if (after > 0) pieces.push_back({place.lineEnd, piece.end, after, {}});
+        if (after > 0) pieces.push_back({place.lineEnd, piece.end, after, {}, piece.entriesOnly});
     } else {
         pieces = replacement;
     }
@@ -464,9 +483,14 @@ size_t parseHive(Hive& hive, FileText fileText) {
             if (line.back() != ']') return first;
             current = openPath(hive.root, line.substr(1, line.size() - 2));
             if (!current) return first;
-            lines = {static_cast<uint32_t>(offset), static_cast<uint32_t>(offset), 0, {}};
+            lines = {static_cast<uint32_t>(offset), static_cast<uint32_t>(offset), 0, {}, true};
         } else {
-            if (!current || !isValueLine(line) || !readValue(line, value, name, data)) return first;
+            bool entry = isPlainEntry(line);
+            if (!current || (!entry && (!isValueLine(line) || !readValue(line, value, name, data)))) return first;
+            // Anything between the entries (a blank line, a comment, a line
+            // that goes on) or an escape in a name ends the fast walk.
+            bool inPlace = line.data() != joined.data() && lines.end == line.data() - text.data();
+            lines.entriesOnly = lines.entriesOnly && entry && inPlace;
             lines.end = static_cast<uint32_t>(offset);
             ++lines.count;
         }

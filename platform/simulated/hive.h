@@ -36,6 +36,9 @@ struct ValuePiece {
     uint32_t end = 0;
     uint32_t count = 0;  // 0: the piece is `value`
     RegValue value;
+    // Lines that are all list entries, `"NAME"=hex(1):` with nothing escaped,
+    // one to a line: a walk takes the name without reading the line.
+    bool entriesOnly = false;
     bool isLines() const { return count > 0; }
     uint32_t size() const { return count ? count : 1; }
 };

@@ -75,7 +75,10 @@ std::vector<Connection> readConnections(const std::string& localFolder) {
     return connections;
 }
 
+// A session without connections has no file: the last cancel of a run costs
+// no temporary file and no flush.
 LONG writeConnections(const std::string& localFolder, const std::vector<Connection>& connections) {
+    if (connections.empty()) return sim::removeFile(connectionsPath(localFolder));
     std::string content;
     for (const Connection& connection : connections)
         content += encoded(connection.remoteName) + " " + encoded(connection.user) + "\n";

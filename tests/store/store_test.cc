@@ -56,7 +56,8 @@ std::vector<std::string> walk(const char* machine, LONG* openCode = nullptr) {
     if (code) return names;
     for (DWORD index = 0;; ++index) {
         char name[260] = {};
-        if (readListEntry(listKey, index, name) != 0) break;
+        DWORD length = 0;
+        if (readListEntry(listKey, index, name, &length) != 0) break;
         names.push_back(name);
     }
     closeList(rootKey, listKey);

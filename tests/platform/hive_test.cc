@@ -53,17 +53,25 @@ TEST(Hive, EveryNameTheRegistryTakesReadsBack) {
 }
 
 // Random changes to a list read from a file: the values seen in place, and
-// read back from the file written, always match a plain model.
+// read back from the file written, always match a plain model. Lists of
+// entries alone (walked without reading their lines), with comments between
+// them, with an escaped name, with CRLF line ends.
 TEST(Hive, ChangesInPlaceMatchAModel) {
     std::mt19937 random(20261208);
-    for (int round = 0; round < 20; ++round) {
-        std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\L]\n";
+    for (int round = 0; round < 30; ++round) {
+        const std::string end = round % 3 == 0 ? "\r\n" : "\n";
+        std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\L]" + end;
         Values model;
         int initial = static_cast<int>(random() % 12);
         for (int i = 0; i < initial; ++i) {
             std::string name = "N" + std::to_string(i);
-            text += "\"" + name + "\"=hex(1):\n";
-            if (i % 4 == 1) text += "; a comment between values\n";
+            if (round % 5 == 4 && i == initial / 2) {
+                text += "\"Q\\\"" + name + "\"=hex(1):" + end;
+                name = "Q\"" + name;
+            } else {
+                text += "\"" + name + "\"=hex(1):" + end;
+            }
+            if (round % 2 && i % 4 == 1) text += "; a comment between values" + end;
             model.emplace_back(name, "1:");
         }
         text += "\n[HKEY_LOCAL_MACHINE\\L]\n\"Later\"=dword:00000007\n";  // a key named twice

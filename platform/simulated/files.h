@@ -46,7 +46,14 @@ public:
 
 private:
     friend LONG readWholeFile(const std::string& path, FileText& text);
-    std::unique_ptr<char[]> bytes_;
+    // Memory of `mapped` bytes from mmap, or from new[] when 0.
+    struct Release {
+        size_t mapped;
+        void operator()(char* bytes) const;
+    };
+    using Bytes = std::unique_ptr<char[], Release>;
+    static Bytes allocate(size_t size);
+    Bytes bytes_;
     size_t size_ = 0;
 };
 

@@ -86,6 +86,29 @@ TEST_F(RegistryTest, KeepsCreationOrderAndSpellingAcrossRuns) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A hive of megabytes is read into memory of another kind than a small one;
+// every name reads back, the last byte of the file included.
+TEST_F(RegistryTest, ReadsAHiveOfMegabytesWhole) {
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big]\n";
+    std::vector<std::string> expected;
+    for (int i = 0; i < 170000; ++i) {
+        expected.push_back("DISTRIBUTED" + std::to_string(i));
+        text += "\"" + expected.back() + "\"=hex(1):\n";
+    }
+    expected.push_back("Last");
+    text += "\"Last\"=\"z\"";  // no line end
+    ASSERT_GT(text.size(), 4u << 20);
+    world.write("ALPHA/hklm.reg", text);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Big", 0, KEY_READ, &key), 0);
+    EXPECT_EQ(valueNames(key), expected);
+    char data[4] = {};
+    DWORD size = sizeof data, type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "last", nullptr, &type, reinterpret_cast<BYTE*>(data), &size), 0);
+    EXPECT_EQ(std::string(data, size), std::string("z", 2));
+    RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, AnswersWithWindowsCodes) {
     HKEY key = createKey("SOFTWARE\\Codes");
     setString(key, "Name", "0123456789");

@@ -55,15 +55,22 @@ bool isValueLine(std::string_view line) { return !line.empty() && (line[0] == '"
 
 constexpr std::string_view kEntryEnd = "\"=hex(1):";
 
-// A list entry with nothing escaped, `"NAME"=hex(1):`, read in one look.
-bool isPlainEntry(std::string_view line) {
-    if (line.size() <= kEntryEnd.size() || line[0] != '"' || !line.ends_with(kEntryEnd)) return false;
-    for (size_t at = 1; at < line.size() - kEntryEnd.size(); ++at)
-        if (line[at] == '"' || line[at] == '\\') return false;
+// Reads the line at offset when it is a list entry with nothing escaped,
+// `"NAME"=hex(1):`, the bulk of a large hive, and moves offset past its line
+// end. False, offset unmoved, for any other line.
+bool readPlainEntry(std::string_view text, size_t& offset, std::string_view& name) {
+    if (offset >= text.size() || text[offset] != '"') return false;
+    size_t next = offset;
+    std::string_view line = nextLine(text, next);
+    if (line.size() <= kEntryEnd.size() || !line.ends_with(kEntryEnd)) return false;
+    std::string_view quoted = line.substr(1, line.size() - kEntryEnd.size() - 1);
+    if (quoted.find('"') != std::string_view::npos || quoted.find('\\') != std::string_view::npos) return false;
+    name = quoted;
+    offset = next;
     return true;
 }
 
-// The name of a line that is a list entry with nothing escaped.
+// The name of an entry that was read as plain when the hive was loaded.
 std::string_view entryName(std::string_view line) { return line.substr(1, line.size() - 1 - kEntryEnd.size()); }
 
 // ---- value lines -------------------------------------------------------------
@@ -382,10 +389,17 @@ bool Hive::find(const RegKey& key, std::string_view name, Place& place) {
         size_t offset = piece.begin;
         size_t start = 0;
         std::string_view line, found;
+        if (piece.entriesOnly) {
+            for (uint32_t within = 0; within < piece.count; ++within) {
+                start = offset;
+                if (!sameName(entryName(nextLine(text, offset)), name)) continue;
+                place = {index, within, static_cast<uint32_t>(start), static_cast<uint32_t>(offset)};
+                return true;
+            }
+            continue;
+        }
         for (uint32_t within = 0; nextValueLine(text, offset, piece.end, joined_, line, start); ++within) {
-            if (piece.entriesOnly) found = entryName(line);
-            else if (!readValueName(line, name_, found)) continue;
-            if (sameName(found, name)) {
+            if (readValueName(line, name_, found) && sameName(found, name)) {
                 place = {index, within, static_cast<uint32_t>(start), static_cast<uint32_t>(offset)};
                 return true;
             }
@@ -471,6 +485,14 @@ size_t parseHive(Hive& hive, FileText fileText) {
         current->valueCount += lines.count;
     };
     while (offset < text.size()) {
+        // Values that are all plain entries, one to a line from the header
+        // on, are checked here in bulk and walked later without being read.
+        if (current && lines.entriesOnly && offset == lines.end) {
+            std::string_view entry;
+            for (; readPlainEntry(text, offset, entry); ++lineNumber) ++lines.count;
+            lines.end = static_cast<uint32_t>(offset);
+            if (offset == text.size()) break;
+        }
         size_t first = lineNumber + 1;
         std::string_view line = nextLogicalLine(text, offset, joined, lineNumber);
         if (!started) {
@@ -485,12 +507,8 @@ size_t parseHive(Hive& hive, FileText fileText) {
             if (!current) return first;
             lines = {static_cast<uint32_t>(offset), static_cast<uint32_t>(offset), 0, {}, true};
         } else {
-            bool entry = isPlainEntry(line);
-            if (!current || (!entry && (!isValueLine(line) || !readValue(line, value, name, data)))) return first;
-            // Anything between the entries (a blank line, a comment, a line
-            // that goes on) or an escape in a name ends the fast walk.
-            bool inPlace = line.data() != joined.data() && lines.end == line.data() - text.data();
-            lines.entriesOnly = lines.entriesOnly && entry && inPlace;
+            if (!current || !isValueLine(line) || !readValue(line, value, name, data)) return first;
+            lines.entriesOnly = false;
             lines.end = static_cast<uint32_t>(offset);
             ++lines.count;
         }

@@ -66,8 +66,8 @@ TEST(Hive, ChangesInPlaceMatchAModel) {
         for (int i = 0; i < initial; ++i) {
             std::string name = "N" + std::to_string(i);
             if (round % 5 == 4 && i == initial / 2) {
-                text += "\"Q\\\"" + name + "\"=hex(1):" + end;
-                name = "Q\"" + name;
+                text += "\"Q\\\\" + name + "\"=hex(1):" + end;
+                name = "Q\\" + name;
             } else {
                 text += "\"" + name + "\"=hex(1):" + end;
             }
@@ -111,6 +111,7 @@ TEST(Hive, ReportsTheFirstLineThatCannotBeRead) {
         {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n", 2},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n", 3},  // ends inside a continued line
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex(1):\n\"a\"b\"=hex(1):\n", 4},  // a stray quote in a list
     };
     for (const auto& [text, line] : kTexts) {
         sim::Hive hive;

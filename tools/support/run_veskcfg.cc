@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -54,17 +55,23 @@ size_t promptsShown(const std::string& out) {
     return count;
 }
 
+// Readable once the child has ended, so that a wait wakes at its end rather
+// than at its next look (timings taken through the runner depend on it); -1
+// where the system has no such descriptor.
+int exitDescriptor(pid_t child) { return static_cast<int>(syscall(SYS_pidfd_open, child, 0)); }
+
 // Waits until the prompt-th prompt has been shown and reads keys (the
 // terminal's echo is off), or the child has ended; at most 15 seconds.
-void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int& status) {
+void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int ended, int& status) {
     auto deadline = Clock::now() + std::chrono::seconds(15);
     while (Clock::now() < deadline && !exited(child, status)) {
         drain(out, shown);
         if (promptsShown(shown) >= prompt && echoIsOff(master)) return;
         // The terminal's mode changes without a sign on any descriptor: look
-        // again soon, sooner when output comes.
-        struct pollfd ready = {out, POLLIN, 0};
-        poll(&ready, 1, 1);
+        // again soon (a tenth of a millisecond), sooner when output comes.
+        struct pollfd ready[2] = {{out, POLLIN, 0}, {ended, POLLIN, 0}};
+        const struct timespec soon = {0, 100000};
+        ppoll(ready, 2, &soon, nullptr);
     }
 }
 
@@ -126,12 +133,13 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    int ended = exitDescriptor(child);
 
     RunResult result;
     int watched = options.outputOnTerminal ? master : outPipe[0];
     std::string& watchedText = options.outputOnTerminal ? result.echo : result.out;
     for (size_t prompt = 1; prompt <= options.keys.size(); ++prompt) {
-        waitForPrompt(prompt, master, watched, watchedText, child, result.status);
+        waitForPrompt(prompt, master, watched, watchedText, child, ended, result.status);
         if (exited(child, result.status)) break;
         const std::string& keys = options.keys[prompt - 1];
         ssize_t ignored = write(master, keys.data(), keys.size());
@@ -139,7 +147,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     }
     if (options.afterTyping && !exited(child, result.status)) options.afterTyping(child, master);
     if (options.atPrompt) {
-        waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, result.status);
+        waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, ended, result.status);
         if (!exited(child, result.status)) options.atPrompt(child, master);
     }
     auto deadline = Clock::now() + std::chrono::seconds(30);
@@ -154,15 +162,17 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
             break;
         }
         // Wake as soon as there is output to take, so that a child writing much
-        // never waits on a full pipe; at the latest in 2 ms, to see it exit.
-        struct pollfd ready[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
-        poll(ready, 3, 2);
+        // never waits on a full pipe, or as soon as it has ended.
+        struct pollfd ready[4] = {
+            {outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {master, POLLIN, 0}, {ended, POLLIN, 0}};
+        poll(ready, 4, 2);
     }
     drain(outPipe[0], result.out);
     drain(errPipe[0], result.err);
     drain(master, result.echo);
     result.echoOnAtEnd = !echoIsOff(master);
     result.peakKb = lastPeakKb;
+    if (ended >= 0) close(ended);
     close(outPipe[0]);
     close(errPipe[0]);
     close(master);

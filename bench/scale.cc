@@ -323,6 +323,9 @@ Options parse(int argc, char** argv) {
             for (std::string item; std::getline(list, item, ',');) options.sizes.push_back(std::atol(item.c_str()));
         } else if (arg == "--strace") {
             options.strace = true;
+        } else if (arg.starts_with("-")) {
+            options.binary.clear();  // an option it does not know, --help included: the usage
+            break;
         } else {
             options.binary = std::filesystem::absolute(arg).string();
         }
@@ -337,8 +340,10 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options = parse(argc, argv);
     if (options.binary.empty()) {
-        std::fprintf(stderr, "usage: %s [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG-BINARY\n", argv[0]);
-        return 2;
+        bool asked = argc == 2 && std::string(argv[1]) == "--help";
+        std::fprintf(asked ? stdout : stderr, "usage: %s [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG-BINARY\n",
+                     argv[0]);
+        return asked ? 0 : 2;
     }
     std::printf("%s, median of %d runs; ratios to the floor named on each line\n", options.binary.c_str(), options.runs);
     benchStart(options);

@@ -11,8 +11,6 @@ add_library(vesksim STATIC
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc
-  platform/simulated/signals.cc
-  platform/simulated/console_lock.cc
 )
 target_include_directories(vesksim PUBLIC ${PROJECT_SOURCE_DIR})
 
@@ -24,13 +22,16 @@ add_library(veskmaker STATIC
 )
 target_link_libraries(veskmaker PUBLIC vesksim)
 
-# The console: the controlling terminal.
+# The console: the controlling terminal, the signals that end a run on it,
+# one run at a time on it.
 add_library(vesksimconsole STATIC
   platform/extended_keys.cc
   platform/simulated/key_decoder.cc
   platform/simulated/console.cc
+  platform/simulated/signals.cc
+  platform/simulated/console_lock.cc
 )
-target_include_directories(vesksimconsole PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vesksimconsole PUBLIC vesksim)
 
 target_link_libraries(veskcore PUBLIC veskmaker vesksim vesksimconsole)
 

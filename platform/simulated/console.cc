@@ -1,8 +1,8 @@
 // The console of the simulated computer is the controlling terminal, whatever
-// standard input and output are. While a prompt reads keys the terminal is in
-// raw mode: no echo (keys typed ahead must not show, a password least of all),
-// no line editing, no signal keys, no carriage-return translation. Output keeps
-// its own processing.
+// standard input and output are. From the start of a run the terminal holds
+// typed keys unechoed and untranslated (holdTypedKeys); while a prompt reads
+// them it is in raw mode: no line editing, no signal keys, no flow control
+// either. Output keeps its own processing.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -14,6 +14,7 @@
 #include "platform/console.h"
 #include "platform/simulated/key_decoder.h"
 #include "platform/simulated/signals.h"
+#include "platform/simulated/terminal.h"
 
 namespace {
 
@@ -21,8 +22,9 @@ constexpr int kEscWaitMs = 50;  // how long an Esc waits for the rest of a seque
 constexpr int kEscape = 27;
 
 int ttyFd = -2;  // -2: not opened yet; -1: there is no terminal
-bool rawMode = false;
-struct termios savedMode;
+bool taken = false;    // the run has the terminal in its own modes
+bool rawMode = false;  // a prompt reads keys
+struct termios originalMode, heldMode;
 sim::KeyValues pendingValues;
 
 int terminal() {
@@ -30,23 +32,44 @@ int terminal() {
     return ttyFd;
 }
 
-void restoreMode() {
-    if (rawMode) tcsetattr(ttyFd, TCSANOW, &savedMode);
+void giveBack() {
+    if (taken) tcsetattr(ttyFd, TCSANOW, &originalMode);
+}
+
+// Keys wait as typed: an Enter stays a carriage return, nothing is echoed,
+// and a key is readable as soon as it comes. Ctrl+C still ends the run.
+termios heldModeOf(const termios& original) {
+    termios held = original;
+    held.c_lflag &= ~(ICANON | ECHO | ECHONL | IEXTEN);
+    held.c_iflag &= ~(ICRNL | INLCR | IGNCR);
+    held.c_cc[VMIN] = 1;
+    held.c_cc[VTIME] = 0;
+    return held;
+}
+
+bool takeTerminal() {
+    if (taken) return true;
+    if (terminal() < 0 || tcgetattr(ttyFd, &originalMode) != 0) return false;
+    heldMode = heldModeOf(originalMode);
+    // The handlers first, so that a signal during the change gives it back.
+    sim::runSignalsOn(ttyFd, originalMode, heldMode);
+    if (atexit(giveBack) != 0) return false;
+    taken = true;
+    return tcsetattr(ttyFd, TCSANOW, &heldMode) == 0;
+}
+
+void leaveRawMode() {
+    if (rawMode) tcsetattr(ttyFd, TCSANOW, &heldMode);
     rawMode = false;
 }
 
 bool enterRawMode() {
     if (rawMode) return true;
-    if (tcgetattr(ttyFd, &savedMode) != 0) return false;
-    static bool exitHookSet = false;
-    if (!exitHookSet) exitHookSet = atexit(restoreMode) == 0;
-    struct termios raw = savedMode;
-    raw.c_lflag &= ~(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
-    raw.c_iflag &= ~(ICRNL | INLCR | IGNCR | IXON);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    // The handlers first, so that a signal during the change restores.
-    sim::promptSignalsOn(ttyFd, savedMode, raw);
+    if (!takeTerminal()) return false;
+    struct termios raw = heldMode;
+    raw.c_lflag &= ~ISIG;
+    raw.c_iflag &= ~IXON;
+    sim::promptSignalsOn(raw);
     rawMode = true;
     if (tcsetattr(ttyFd, TCSANOW, &raw) != 0) {
         rawMode = false;
@@ -101,6 +124,11 @@ int ConsoleWriteByte(int byte) {
 void ConsoleEndKeys() {
     pendingValues.wipe();
     if (!rawMode) return;
-    restoreMode();
+    leaveRawMode();
     sim::promptSignalsOff();
+}
+
+void sim::holdTypedKeys() {
+    if (terminal() < 0 || tcgetpgrp(ttyFd) != getpgrp()) return;
+    takeTerminal();
 }

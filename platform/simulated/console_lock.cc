@@ -13,6 +13,7 @@
 
 #include "platform/process.h"
 #include "platform/simulated/files.h"
+#include "platform/simulated/terminal.h"
 #include "platform/simulated/trace.h"
 #include "platform/simulated/world.h"
 
@@ -28,6 +29,8 @@ std::string holderOf(int fd) {
 }  // namespace
 
 void HoldThisConsole(const char* commandLine) {
+    // Keys typed while this run waits are for its prompt.
+    sim::holdTypedKeys();
     // Without a sound folder there is nothing to hold; the store's load says why.
     std::string folder = sim::localComputerFolder(true);
     if (folder.empty() || sim::checkFolder(folder)) return;

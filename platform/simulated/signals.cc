@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
 #include <cstdio>
 #include <cstring>
 
@@ -14,21 +13,29 @@
 namespace {
 
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The ones a change holds: SIGQUIT asks for the run's end with a core, at
+// once, whatever it is doing (no core is written: KeepSecretsFromOthers).
+const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 
 volatile sig_atomic_t promptSignal = 0;  // the signal that ended a prompt
 volatile sig_atomic_t heldSignal = 0;    // the first signal held during a change
 bool holding = false;
 
-// The prompt's terminal, for the handlers.
-int promptTty = -1;
-termios cookedMode, rawMode;
-struct sigaction beforePrompt[kEndingCount], stopBeforePrompt;
+// The run's terminal, for the handlers: the mode it was found in, the mode
+// the run keeps it in between prompts, and the mode it has now.
+int runTty = -1;
+termios originalMode, heldMode, currentMode;
+struct sigaction beforePrompt[kEndingCount];
+
+void giveBackTerminal() {
+    if (runTty >= 0) tcsetattr(runTty, TCSANOW, &originalMode);
+}
 
 void endAtOnce(int number) {
-    if (promptTty >= 0) tcsetattr(promptTty, TCSANOW, &cookedMode);
+    giveBackTerminal();
     signal(number, SIG_DFL);
-    raise(number);
+    raise(number);  // delivered, by default, once the handler returns
 }
 
 void onPromptSignal(int number) {
@@ -36,10 +43,11 @@ void onPromptSignal(int number) {
     promptSignal = number;
 }
 
-// Ctrl-Z: stopped with the terminal as the shell expects it, raw again on fg.
+// Ctrl-Z: stopped with the terminal as the shell expects it, in the run's
+// mode again on fg.
 void onStop(int) {
     int savedErrno = errno;
-    tcsetattr(promptTty, TCSANOW, &cookedMode);
+    giveBackTerminal();
     signal(SIGTSTP, SIG_DFL);
     sigset_t stop;
     sigemptyset(&stop);
@@ -52,7 +60,7 @@ void onStop(int) {
     again.sa_flags = SA_RESTART;
     sigemptyset(&again.sa_mask);
     sigaction(SIGTSTP, &again, nullptr);
-    tcsetattr(promptTty, TCSANOW, &rawMode);
+    if (runTty >= 0) tcsetattr(runTty, TCSANOW, &currentMode);
     errno = savedErrno;
 }
 
@@ -75,20 +83,27 @@ void install(int number, void (*handler)(int), int flags, struct sigaction* befo
 
 namespace sim {
 
-void promptSignalsOn(int ttyFd, const termios& cooked, const termios& raw) {
-    cookedMode = cooked;
-    rawMode = raw;
-    promptTty = ttyFd;
+void runSignalsOn(int ttyFd, const termios& original, const termios& held) {
+    originalMode = original;
+    heldMode = currentMode = held;
+    runTty = ttyFd;
+    for (int number : kEndingSignals) install(number, endAtOnce, 0, nullptr);
+    install(SIGTSTP, onStop, SA_RESTART, nullptr);
+    // A change already under way keeps holding what it holds.
+    if (holding)
+        for (int number : kHeldSignals) install(number, onHeldSignal, SA_RESTART, nullptr);
+}
+
+void promptSignalsOn(const termios& raw) {
+    currentMode = raw;
     promptSignal = 0;
     // No SA_RESTART: the read of the next key must end when one comes.
     for (int i = 0; i < kEndingCount; ++i) install(kEndingSignals[i], onPromptSignal, 0, &beforePrompt[i]);
-    install(SIGTSTP, onStop, SA_RESTART, &stopBeforePrompt);
 }
 
 void promptSignalsOff() {
     for (int i = 0; i < kEndingCount; ++i) sigaction(kEndingSignals[i], &beforePrompt[i], nullptr);
-    sigaction(SIGTSTP, &stopBeforePrompt, nullptr);
-    promptTty = -1;
+    currentMode = heldMode;
 }
 
 bool promptInterrupted() { return promptSignal != 0; }
@@ -98,7 +113,7 @@ bool promptInterrupted() { return promptSignal != 0; }
 void HoldInterrupts() {
     if (holding) return;
     holding = true;
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) install(number, onHeldSignal, SA_RESTART, nullptr);
+    for (int number : kHeldSignals) install(number, onHeldSignal, SA_RESTART, nullptr);
 }
 
 void ReportHeldInterrupt() {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -185,6 +186,38 @@ TEST(WholeOrAbsent, ASecondRunWaitsAndSaysForWhom) {
     EXPECT_EQ(second.out, "List the primary of DIST.\nDIST is attached to PRIM.\nTransaction OK!\n");
     EXPECT_NE(second.err.find("VeskCfg: VeskCfg mp P3 (process "), std::string::npos) << second.err;
     EXPECT_NE(second.err.find(") is in progress on this console; waiting for it to end.\n"), std::string::npos);
+}
+
+// Keys typed while a run waits for the console are its prompt's, read as
+// typed and never echoed (a password least of all).
+TEST(WholeOrAbsent, KeysTypedWhileWaitingAreThePromptsAsTyped) {
+    TempWorld world;
+    smallNetwork(world, kForms[0]);
+    RunResult second;
+    std::thread waiting;
+    std::atomic<bool> typedAhead = false;
+    RunOptions first;
+    first.atPrompt = [&](pid_t, int terminal) {
+        waiting = std::thread([&] {
+            RunOptions options;
+            options.afterTyping = [&](pid_t child, int secondTerminal) {
+                for (int i = 0; i < 20000 && !waitsForALock(child); ++i) usleep(1000);
+                ssize_t typed = write(secondTerminal, "dadmin\rdsecret\r", 15);
+                EXPECT_EQ(typed, 15);
+                typedAhead = true;
+            };
+            second = run({"mp", "NEW"}, options);
+        });
+        for (int i = 0; i < 20000 && !typedAhead; ++i) usleep(1000);
+        ssize_t typed = write(terminal, "dadmin\rdsecret\r", 15);
+        EXPECT_EQ(typed, 15);
+    };
+    RunResult held = run({"mp", "P3"}, first);
+    waiting.join();
+    EXPECT_EQ(held.status, 0);
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(second.echo, "dadmin\r\n*******\r\n");
+    EXPECT_TRUE(second.echoOnAtEnd);
 }
 
 // An interrupt at any moment of md or rd: the change is whole or absent, and

@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -25,17 +27,43 @@ bool echoIsOff(int master) {
     return tcgetattr(master, &mode) == 0 && !(mode.c_lflag & ECHO);
 }
 
-long lastPeakKb = 0;  // of the child last reaped
+// A prompt reads keys once the terminal has neither echo nor signal keys: the
+// run holds typed keys unechoed from its start, with Ctrl+C still a signal.
+bool readsKeys(int master) {
+    struct termios mode;
+    return tcgetattr(master, &mode) == 0 && !(mode.c_lflag & (ECHO | ISIG));
+}
 
-bool exited(pid_t child, int& status) {
+bool exited(pid_t child, int& status, long& peakKb) {
     if (status != -1) return true;
     int raw = 0;
     struct rusage usage = {};
     if (wait4(child, &raw, WNOHANG, &usage) != child) return false;
-    lastPeakKb = usage.ru_maxrss;
+    peakKb = usage.ru_maxrss;
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return true;
 }
+
+// A limit on how long a run may take, not counting the time it waits for
+// another run: however many runs wait their turn, none is cut short, and a
+// hung one still ends.
+class Deadline {
+public:
+    Deadline(pid_t child, std::chrono::seconds allowed) : child_(child), end_(Clock::now() + allowed) {}
+    bool passed() {
+        auto now = Clock::now();
+        if (now - looked_ >= std::chrono::milliseconds(50)) {
+            if (waitsForALock(child_)) end_ += now - looked_;
+            looked_ = now;
+        }
+        return now > end_;
+    }
+
+private:
+    pid_t child_;
+    Clock::time_point end_;
+    Clock::time_point looked_ = Clock::now();
+};
 
 void drain(int fd, std::string& into) {
     char buffer[4096];
@@ -55,18 +83,39 @@ size_t promptsShown(const std::string& out) {
     return count;
 }
 
+extern "C" char** environ;
+
+// This process's environment with the settings given in place of its own.
+std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& given) {
+    std::vector<std::string> settings;
+    for (char** each = environ; *each; ++each) {
+        std::string_view setting(*each);
+        std::string_view name = setting.substr(0, setting.find('='));
+        bool replaced = false;
+        for (const auto& pair : given) replaced = replaced || pair.first == name;
+        if (!replaced) settings.emplace_back(setting);
+    }
+    for (size_t i = 0; i < given.size(); ++i) {
+        bool givenAgain = false;  // the last setting of a name is the one that holds
+        for (size_t later = i + 1; later < given.size(); ++later) givenAgain = givenAgain || given[later].first == given[i].first;
+        if (!givenAgain) settings.push_back(given[i].first + "=" + given[i].second);
+    }
+    return settings;
+}
+
 // Readable once the child has ended, so that a wait wakes at its end rather
 // than at its next look (timings taken through the runner depend on it); -1
 // where the system has no such descriptor.
 int exitDescriptor(pid_t child) { return static_cast<int>(syscall(SYS_pidfd_open, child, 0)); }
 
-// Waits until the prompt-th prompt has been shown and reads keys (the
-// terminal's echo is off), or the child has ended; at most 15 seconds.
-void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int ended, int& status) {
-    auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (Clock::now() < deadline && !exited(child, status)) {
+// Waits until the prompt-th prompt has been shown and reads keys, or the
+// child has ended; at most 15 seconds of the child's own.
+void waitForPrompt(size_t prompt, int master, int out, std::string& shown, pid_t child, int ended, int& status,
+                   long& peakKb) {
+    Deadline deadline(child, std::chrono::seconds(15));
+    while (!deadline.passed() && !exited(child, status, peakKb)) {
         drain(out, shown);
-        if (promptsShown(shown) >= prompt && echoIsOff(master)) return;
+        if (promptsShown(shown) >= prompt && readsKeys(master)) return;
         // The terminal's mode changes without a sign on any descriptor: look
         // again soon (a tenth of a millisecond), sooner when output comes.
         struct pollfd ready[2] = {{out, POLLIN, 0}, {ended, POLLIN, 0}};
@@ -107,11 +156,38 @@ void runAsForegroundJob(int terminal) {
 
 }  // namespace
 
+// The system lists each wait for a lock in /proc/locks as "-> FLOCK ... <pid> ...".
+bool waitsForALock(pid_t process) {
+    FILE* locks = std::fopen("/proc/locks", "r");
+    if (!locks) return false;
+    char line[256];
+    bool waits = false;
+    while (!waits && std::fgets(line, sizeof line, locks)) {
+        long pid = 0;
+        char kind[16];
+        waits = std::sscanf(line, "%*d: -> %15s %*s %*s %ld", kind, &pid) == 2 && pid == process;
+    }
+    std::fclose(locks);
+    return waits;
+}
+
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options) {
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+
+    // Everything the child needs is made before fork: in a process of many
+    // threads, the child may not allocate (another thread may have held the
+    // allocator's lock at the fork).
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> settings = environmentWith(options.environment);
+    std::vector<char*> envp;
+    for (std::string& setting : settings) envp.push_back(setting.data());
+    envp.push_back(nullptr);
 
     pid_t child = fork();
     if (child == 0) {
@@ -123,12 +199,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
         dup2(options.outputOnTerminal ? slave : outPipe[1], 1);
         dup2(errPipe[1], 2);
         closefrom(3);
-        for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(binary));
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(binary, argv.data());
+        execve(binary, argv.data(), envp.data());
         _exit(127);
     }
     close(outPipe[1]);
@@ -139,23 +210,24 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     int watched = options.outputOnTerminal ? master : outPipe[0];
     std::string& watchedText = options.outputOnTerminal ? result.echo : result.out;
     for (size_t prompt = 1; prompt <= options.keys.size(); ++prompt) {
-        waitForPrompt(prompt, master, watched, watchedText, child, ended, result.status);
-        if (exited(child, result.status)) break;
+        waitForPrompt(prompt, master, watched, watchedText, child, ended, result.status, result.peakKb);
+        if (exited(child, result.status, result.peakKb)) break;
         const std::string& keys = options.keys[prompt - 1];
         ssize_t ignored = write(master, keys.data(), keys.size());
         (void)ignored;
     }
-    if (options.afterTyping && !exited(child, result.status)) options.afterTyping(child, master);
+    if (options.afterTyping && !exited(child, result.status, result.peakKb)) options.afterTyping(child, master);
     if (options.atPrompt) {
-        waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, ended, result.status);
-        if (!exited(child, result.status)) options.atPrompt(child, master);
+        waitForPrompt(options.keys.size() + 1, master, watched, watchedText, child, ended, result.status,
+                      result.peakKb);
+        if (!exited(child, result.status, result.peakKb)) options.atPrompt(child, master);
     }
-    auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!exited(child, result.status)) {
+    Deadline deadline(child, std::chrono::seconds(30));
+    while (!exited(child, result.status, result.peakKb)) {
         drain(outPipe[0], result.out);
         drain(errPipe[0], result.err);
         drain(master, result.echo);
-        if (Clock::now() > deadline) {  // never let a hung run hang the suite
+        if (deadline.passed()) {  // never let a hung run hang the suite
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
             result.status = -1;
@@ -171,7 +243,6 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     drain(errPipe[0], result.err);
     drain(master, result.echo);
     result.echoOnAtEnd = !echoIsOff(master);
-    result.peakKb = lastPeakKb;
     if (ended >= 0) close(ended);
     close(outPipe[0]);
     close(errPipe[0]);

@@ -40,4 +40,8 @@ struct RunOptions {
     bool outputOnTerminal = false;
 };
 
+// True while the process waits for a lock that another holds: the console
+// another run is on, or a computer's files that another run changes.
+bool waitsForALock(pid_t process);
+
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options = {});

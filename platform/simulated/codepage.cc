@@ -1,5 +1,6 @@
 #include "platform/simulated/codepage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,8 +71,42 @@ std::string upperText(std::string_view text) {
     return copy;
 }
 
+namespace {
+
+// The word of up to eight bytes at `at`, zeros past the end.
+// (The last, short one read as the eight bytes that end the text, shifted.)
+uint64_t wordAt(std::string_view text, size_t at) {
+    uint64_t word = 0;
+    if (at + 8 <= text.size()) {
+        std::memcpy(&word, text.data() + at, 8);
+    } else if (text.size() >= 8) {
+        std::memcpy(&word, text.data() + text.size() - 8, 8);
+        word >>= 8 * (8 - (text.size() - at));
+    } else {
+        std::memcpy(&word, text.data() + at, text.size() - at);
+    }
+    return word;
+}
+
+}  // namespace
+
+uint64_t foldedHash(std::string_view name) {
+    uint64_t hash = name.size() * 0x9E3779B97F4A7C15ull;
+    for (size_t at = 0; at < name.size(); at += 8) {
+        hash = (hash ^ foldBytes(wordAt(name, at))) * 0xC2B2AE3D27D4EB4Full;
+        hash ^= hash >> 31;
+    }
+    return hash;
+}
+
 bool sameName(std::string_view left, std::string_view right) {
     if (left.size() != right.size()) return false;
+    // Most names compared differ in their folded bytes, or not at all.
+    for (size_t at = 0; at < left.size(); at += 8) {
+        uint64_t l = wordAt(left, at), r = wordAt(right, at);
+        if (l != r && foldBytes(l) != foldBytes(r)) return false;
+    }
+    if (left == right) return true;
     for (size_t at = 0; at < left.size(); ++at) {
         unsigned char l = static_cast<unsigned char>(left[at]);
         unsigned char r = static_cast<unsigned char>(right[at]);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,20 @@ std::string upperText(std::string_view text);
 
 // Equal without regard to case, as the registry and the network compare names.
 bool sameName(std::string_view left, std::string_view right);
+
+// Eight bytes as a comparison without regard to case sees them, only more
+// coarsely: ASCII letters in one case (with a few other pairs of characters),
+// every byte of 128 or more as 128. Names that are the same without regard
+// to case fold the same, whatever the code page.
+inline uint64_t foldBytes(uint64_t bytes) {
+    uint64_t high = bytes & 0x8080808080808080ull;
+    uint64_t highBytes = (high >> 7) * 0xFF;
+    return ((bytes & ~0x2020202020202020ull) & ~highBytes) | high;
+}
+
+// A hash of the name folded: names that are the same without regard to case
+// have the same hash.
+uint64_t foldedHash(std::string_view name);
 
 // The position of the next backslash at or after `from` that is a character
 // of its own, not the trail byte of a double-byte character; npos when none.

@@ -19,8 +19,12 @@
 
 namespace {
 
+constexpr size_t kHolderLength = 512;  // at most this much of the holder's line is shown
+constexpr auto kQuietWait = std::chrono::seconds(1);  // waited before saying whom for
+constexpr auto kLookAgain = std::chrono::milliseconds(10);
+
 std::string holderOf(int fd) {
-    char text[512] = {};
+    char text[kHolderLength] = {};
     ssize_t got = pread(fd, text, sizeof text - 1, 0);
     std::string holder(text, got > 0 ? static_cast<size_t>(got) : 0);
     return holder.empty() ? "another run" : holder;
@@ -42,13 +46,13 @@ void HoldThisConsole(const char* commandLine) {
             close(fd);
             return;
         }
-        if (std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) {
+        if (std::chrono::steady_clock::now() - started >= kQuietWait) {
             sim::diagnose("%s is in progress on this console; waiting for it to end.", holderOf(fd).c_str());
             while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
             }
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(kLookAgain);
     }
     std::string holder = std::string(commandLine) + " (process " + std::to_string(getpid()) + ")";
     // Only what the next run is told: a failure to write it changes nothing.

@@ -47,10 +47,17 @@ Computers& computers() {
     return all;
 }
 
-bool readUnsigned(const std::string& text, long& number) {
-    char* end = nullptr;
-    number = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+// A code or a count: decimal digits only, 1 to 4294967295. No sign, and
+// nothing that wraps: a line read as 0 would inject nothing, silently.
+bool readPositive(const char* text, uint32_t& number) {
+    uint64_t value = 0;
+    for (const char* at = text; *at; ++at) {
+        if (*at < '0' || *at > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(*at - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    number = static_cast<uint32_t>(value);
+    return *text && value > 0;
 }
 
 }  // namespace
@@ -96,17 +103,18 @@ void ComputerFaults::refresh() {
         int fields = std::sscanf(std::string(line).c_str(), "%127s %31s %31s %1s", name, code, nth, extra);
         if (fields <= 0 || name[0] == '#') continue;
         Call call;
-        long codeValue = 0, nthValue = 0;
+        uint32_t codeValue = 0, nthValue = 0;
         bool known = callNamed(name, call);
-        bool good = known && fields >= 2 && fields <= 3 && readUnsigned(code, codeValue) &&
-                    (fields == 2 || (readUnsigned(nth, nthValue) && nthValue > 0));
+        bool good = known && fields >= 2 && fields <= 3 && readPositive(code, codeValue) &&
+                    (fields == 2 || readPositive(nth, nthValue));
         if (!good) {
             // A misspelt call would otherwise inject nothing, silently.
             diagnose("%s, line %zu: %s; the line is ignored.", path.c_str(), lineNumber,
-                     known ? "expected \"<call> <code>\" or \"<call> <code> <n>\"" : "no call of that name");
+                     known ? "expected \"<call> <code>\" or \"<call> <code> <n>\", each number from 1 to 4294967295"
+                           : "no call of that name");
             continue;
         }
-        rules_[static_cast<size_t>(call)].push_back({static_cast<LONG>(codeValue), static_cast<uint32_t>(nthValue)});
+        rules_[static_cast<size_t>(call)].push_back({static_cast<LONG>(codeValue), nthValue});
     }
 }
 

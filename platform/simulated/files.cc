@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -60,7 +61,7 @@ void removeStaleTemporaries(const std::string& folder) {
     closedir(dir);
 }
 
-LONG writeAll(int fd, const std::string& content) {
+LONG writeAll(int fd, std::string_view content) {
     size_t written = 0;
     while (written < content.size()) {
         ssize_t count = write(fd, content.data() + written, content.size() - written);
@@ -75,14 +76,27 @@ LONG writeAll(int fd, const std::string& content) {
 }  // namespace
 
 // Never through a symbolic link: one planted in the world could lead a write
-// anywhere the user may write.
+// anywhere the user may write. Never anything but a regular file either: a
+// FIFO or a device planted or left there would hang or feed every reader.
+// (Opened without blocking, so that a FIFO cannot hold up the open itself.)
 int openWorldFile(const std::string& path, int flags) {
-    int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0 && errno == ELOOP) {
         static std::set<std::string> told;
         if (told.insert(path).second) diagnose("%s is a symbolic link; world files are never opened through one.", path.c_str());
         errno = ELOOP;
     }
+    if (fd < 0) return fd;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        static std::set<std::string> told;
+        if (told.insert(path).second)
+            diagnose("%s is not a regular file; world files are never read from anything else.", path.c_str());
+        errno = EACCES;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -148,6 +162,19 @@ FileText FileText::copyOf(std::string_view text) {
     return copy;
 }
 
+FileText FileText::readAt(int fd, size_t offset, size_t size) {
+    FileText text;
+    text.bytes_ = allocate(size);
+    while (text.size_ < size) {
+        ssize_t count = pread(fd, text.bytes_.get() + text.size_, size - text.size_,
+                              static_cast<off_t>(offset + text.size_));
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        text.size_ += static_cast<size_t>(count);
+    }
+    return text;
+}
+
 LONG readWholeFile(const std::string& path, FileText& text) {
     text = FileText();
     if (LONG code = checkFolder(folderOf(path))) return code;
@@ -155,7 +182,7 @@ LONG readWholeFile(const std::string& path, FileText& text) {
     if (fd < 0) return codeFromErrno(errno, ERROR_CANTREAD);
     struct stat info;
     LONG code = 0;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) code = ERROR_CANTREAD;
+    if (fstat(fd, &info) != 0) code = ERROR_CANTREAD;
     // One read of the size the file has; a file that grew meanwhile is read
     // again whole.
     size_t capacity = code ? 0 : static_cast<size_t>(info.st_size) + 1;
@@ -185,12 +212,44 @@ LONG readWholeFile(const std::string& path, std::string& content) {
     return code;
 }
 
+// The system copies a stretch of one file into another; where it cannot
+// (another file system, an old kernel), it goes through memory.
+LONG copyStretch(int fd, const FilePart& part) {
+    off_t from = part.offset;
+    size_t left = part.size;
+    while (left > 0) {
+        ssize_t count = copy_file_range(part.fromFd, &from, fd, nullptr, left, 0);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        left -= static_cast<size_t>(count);
+    }
+    char buffer[1 << 16];
+    while (left > 0) {
+        ssize_t count = pread(part.fromFd, buffer, std::min(left, sizeof buffer), from);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return codeFromErrno(errno, ERROR_CANTREAD);
+        if (count == 0) return ERROR_CANTREAD;  // the file was cut short meanwhile
+        if (LONG code = writeAll(fd, std::string_view(buffer, static_cast<size_t>(count)))) return code;
+        from += count;
+        left -= static_cast<size_t>(count);
+    }
+    return 0;
+}
+
 LONG replaceFileAtomically(const std::string& path, const std::string& content) {
+    return replaceFileAtomically(path, std::vector<FilePart>{{content}});
+}
+
+LONG replaceFileAtomically(const std::string& path, const std::vector<FilePart>& parts) {
     std::string temporary = path + kTemporaryMark + "XXXXXX";
     // O_CREAT | O_EXCL under a random name, mode 0600: never a planted file.
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return codeFromErrno(errno, ERROR_CANTWRITE);
-    LONG code = writeAll(fd, content);
+    LONG code = 0;
+    for (const FilePart& part : parts) {
+        code = part.fromFd >= 0 ? copyStretch(fd, part) : writeAll(fd, part.bytes);
+        if (code) break;
+    }
     if (!code && fsync(fd) != 0) code = codeFromErrno(errno, ERROR_CANTWRITE);
     if (close(fd) != 0 && !code) code = codeFromErrno(errno, ERROR_CANTWRITE);
     if (!code && rename(temporary.c_str(), path.c_str()) != 0) code = codeFromErrno(errno, ERROR_CANTWRITE);

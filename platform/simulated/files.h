@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -43,6 +44,9 @@ class FileText {
 public:
     std::string_view view() const { return {bytes_.get(), size_}; }
     static FileText copyOf(std::string_view text);
+    // Up to size bytes of the open file at offset: fewer at its end or on an
+    // error.
+    static FileText readAt(int fd, size_t offset, size_t size);
 
 private:
     friend LONG readWholeFile(const std::string& path, FileText& text);
@@ -61,9 +65,19 @@ private:
 LONG readWholeFile(const std::string& path, FileText& text);
 LONG readWholeFile(const std::string& path, std::string& content);
 
+// Some bytes of a file being written: bytes in memory, or size bytes of the
+// open file fromFd at offset (copied by the system, not through memory).
+struct FilePart {
+    std::string_view bytes;
+    int fromFd = -1;
+    off_t offset = 0;
+    size_t size = 0;
+};
+
 // Temporary file, flush, rename: readers see the old or the new content.
 // Call it holding the folder's lock. 0, or the code of what failed.
 LONG replaceFileAtomically(const std::string& path, const std::string& content);
+LONG replaceFileAtomically(const std::string& path, const std::vector<FilePart>& parts);
 
 // Removes the file, which is atomic of itself. 0 also when it was not there.
 // Call it holding the folder's lock.

@@ -1,4 +1,5 @@
-// The lines of a world file's text, each without its "\n" or "\r\n".
+// The lines of a world file's text, each without its "\n" or "\r\n", and the
+// hex digits that its escapes are written in.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,14 @@ inline std::string_view nextLine(std::string_view text, size_t& offset) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     offset = next;
     return line;
+}
+
+// 0-15, or -1 for a character that is no hex digit.
+inline int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 // for (std::string_view line : LinesOf(text)) ...

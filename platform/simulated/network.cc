@@ -42,18 +42,11 @@ std::string encoded(std::string_view text) {
     return out;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::string decoded(std::string_view text) {
     std::string out;
     for (size_t at = 0; at < text.size(); ++at) {
-        if (text[at] == '%' && at + 2 < text.size() && hexValue(text[at + 1]) >= 0 && hexValue(text[at + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[at + 1]) * 16 + hexValue(text[at + 2]));
+        if (text[at] == '%' && at + 2 < text.size() && sim::hexDigit(text[at + 1]) >= 0 && sim::hexDigit(text[at + 2]) >= 0) {
+            out += static_cast<char>(sim::hexDigit(text[at + 1]) * 16 + sim::hexDigit(text[at + 2]));
             at += 2;
         } else {
             out += text[at];

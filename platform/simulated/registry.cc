@@ -1,19 +1,23 @@
 // The registry calls over the world's hive files.
 //
-// Opening a key reads its computer's hive again if the file changed, and the
-// handle keeps that view: reading values and walking a list of any length
-// touch no file. (On Windows too, an enumeration that another writer disturbs
-// promises nothing stronger.) A change is made under the computer's lock on
-// the hive as its file holds it then, and written back atomically.
+// A computer's hive is read once in a process and shared by every handle on
+// it, so that a change made through one handle is seen through all, as on
+// Windows. Opening a key looks at the file first: when it changed (another
+// run wrote it), the hive is read again, and handles on the old one move to
+// the new one when next used. Reading values and walking a list of any
+// length touch no file otherwise. A change is made under the computer's lock
+// on the hive as its file holds it then, and written back atomically; when
+// the write fails, the hive is dropped, so that no handle sees a change the
+// file does not hold.
 #include "platform/simulated/registry.h"
-
-#include <malloc.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/simulated/codepage.h"
@@ -29,21 +33,28 @@ namespace {
 
 using sim::Call;
 
+// The predefined keys are the handles from HKEY_CLASSES_ROOT to HKEY_DYN_DATA.
+constexpr ULONG_PTR kFirstPredefined = 0x80000000u;
+constexpr ULONG_PTR kLastPredefined = 0x80000006u;
+constexpr size_t kLongestKeyName = 255;
+constexpr size_t kLongestValueName = 16383;
+
 struct SimKey {
-    std::string folder;             // empty: the local computer has no folder yet
-    std::vector<std::string> path;  // below HKEY_LOCAL_MACHINE
+    std::string folder;  // empty: the local computer has no folder yet
+    std::string path;    // below HKEY_LOCAL_MACHINE
     REGSAM access = 0;
-    std::shared_ptr<sim::Hive> view;  // the hive as it was at the open, or the last change
-    sim::RegKey* key = nullptr;       // in view
+    std::shared_ptr<sim::Hive> view;        // the hive the key was last found in
+    uint64_t generation = 0;                // of the process's hives then
+    sim::RegKey* key = nullptr;             // in view
     sim::ComputerFaults* faults = nullptr;  // of folder's computer
     sim::ValueCursor cursor;                // where a walk of key's values stands
 };
 
-// A computer's hive as its file last held it.
+// A computer's hive as its file last held it, with this process's changes.
 struct LoadedHive {
     sim::FileIdentity identity;
     bool loaded = false;
-    std::shared_ptr<sim::Hive> hive;  // null: the file cannot be parsed
+    std::shared_ptr<sim::Hive> hive;  // null: the file cannot be read
 };
 
 // Never destroyed: the leak report below reads it at exit.
@@ -58,10 +69,9 @@ struct LeakReport {
     }
 } leakReport;
 
-// The predefined keys are the handles 0x80000000 to 0x80000006.
 bool isPredefined(HKEY key) {
     ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-    return value >= 0x80000000u && value <= 0x80000006u;
+    return value >= kFirstPredefined && value <= kLastPredefined;
 }
 
 // The handle last found: a walk asks for the same one at every step.
@@ -77,34 +87,45 @@ SimKey* handleOf(HKEY key) {
 
 std::string hivePath(const std::string& folder) { return folder + "/hklm.reg"; }
 
+// Counts the changes of which hive a computer has in this process, so that
+// a handle knows at a glance whether its own is still the one.
+uint64_t hivesGeneration = 1;
+
 std::map<std::string, LoadedHive>& hives() {
     static std::map<std::string, LoadedHive> loaded;
     return loaded;
 }
 
+void sayUnreadable(const std::string& folder, size_t line) {
+    sim::diagnose("%s, line %zu: not a registry file that can be read; every call on it fails with 1009.",
+                  hivePath(folder).c_str(), line);
+}
+
 LONG loadHive(const std::string& folder, const sim::FileIdentity& identity, LoadedHive& loaded) {
+    ++hivesGeneration;
     loaded.identity = identity;
     loaded.loaded = true;
     loaded.hive = std::make_shared<sim::Hive>();
     if (!identity.exists) return ERROR_SUCCESS;
-    sim::FileText text;
-    if (LONG code = sim::readWholeFile(hivePath(folder), text)) {
+    size_t badLine = 0;
+    LONG code = sim::loadHiveFile(hivePath(folder), *loaded.hive, badLine);
+    if (code == ERROR_BADDB) {  // said why
+        loaded.hive.reset();
+        return ERROR_SUCCESS;
+    }
+    if (code) {
         loaded.loaded = false;  // nothing learnt: try again next time
+        loaded.hive = std::make_shared<sim::Hive>();
         return code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : code;
     }
-    // The keys of a large hive take memory in proportion to its text: let
-    // the heap grow in steps of that size rather than a system call for
-    // every 128 KB (untouched, the reserve costs no memory).
-    mallopt(M_TOP_PAD, static_cast<int>(std::min<size_t>(text.view().size(), 1u << 30)));
-    if (size_t line = sim::parseHive(*loaded.hive, std::move(text))) {
-        sim::diagnose("%s, line %zu: not a registry file that can be read; every call on it fails with 1009.",
-                      hivePath(folder).c_str(), line);
+    if (badLine) {
+        sayUnreadable(folder, badLine);
         loaded.hive.reset();
     }
     return ERROR_SUCCESS;
 }
 
-// The hive as its file holds it now; 1009 when the file cannot be parsed.
+// The hive as its file holds it now; 1009 when the file cannot be read.
 LONG currentHive(const std::string& folder, std::shared_ptr<sim::Hive>& hive) {
     if (folder.empty()) {
         hive = std::make_shared<sim::Hive>();  // no folder yet: an empty registry
@@ -120,12 +141,33 @@ LONG currentHive(const std::string& folder, std::shared_ptr<sim::Hive>& hive) {
     return ERROR_SUCCESS;
 }
 
-sim::RegKey* walk(sim::RegKey* key, const std::vector<std::string>& path) {
-    for (const std::string& part : path) {
-        if (!key) break;
-        key = key->findSubkey(part);
+// The key at path, or null; 1009 when a header met on the way cannot be
+// read, which makes the whole hive unusable.
+LONG findKey(const std::string& folder, sim::Hive& hive, const std::string& path, sim::RegKey*& key) {
+    key = hive.find(path);
+    size_t line = hive.badLine();
+    if (!line) return ERROR_SUCCESS;
+    key = nullptr;
+    auto loaded = hives().find(folder);
+    if (loaded != hives().end() && loaded->second.hive.get() == &hive) {
+        sayUnreadable(folder, line);
+        loaded->second.hive.reset();
+        ++hivesGeneration;
     }
-    return key;
+    return ERROR_BADDB;
+}
+
+// The key's values read from its lines; 1009, said once, when one of them
+// cannot be read.
+LONG readValues(const std::string& folder, sim::Hive& hive, sim::RegKey& key) {
+    size_t line = hive.readValues(key);
+    if (!line) return ERROR_SUCCESS;
+    static std::set<std::pair<std::string, size_t>> told;
+    if (told.emplace(folder, line).second)
+        sim::diagnose("%s, line %zu: not a value that can be read; every call on the values of "
+                      "HKEY_LOCAL_MACHINE\\%s fails with 1009.",
+                      hivePath(folder).c_str(), line, key.path.c_str());
+    return ERROR_BADDB;
 }
 
 // Splits a subkey path at the backslashes that are characters of their own;
@@ -140,11 +182,20 @@ LONG splitSubKey(LPCSTR subKey, std::vector<std::string>& parts) {
         size_t end = sim::findSeparator(text, start);
         if (end == std::string_view::npos) end = text.size();
         if (end == start) return ERROR_BAD_PATHNAME;
-        if (end - start > 255) return ERROR_INVALID_PARAMETER;
+        if (end - start > kLongestKeyName) return ERROR_INVALID_PARAMETER;
         parts.emplace_back(text.substr(start, end - start));
         start = end + 1;
     }
     return ERROR_SUCCESS;
+}
+
+std::string joined(const std::string& path, const std::vector<std::string>& parts) {
+    std::string out = path;
+    for (const std::string& part : parts) {
+        if (!out.empty()) out += '\\';
+        out += part;
+    }
+    return out;
 }
 
 // The computer folder and key path that a parent handle stands for, with the
@@ -167,7 +218,28 @@ LONG resolveParent(HKEY key, Call call, SimKey& out) {
     return sim::faultFor(out.folder, call);
 }
 
-// A handle for the reads that follow an open: the key in its view, the
+// Moves the handle to the hive its computer has in this process now, if
+// that is another one than it last used (read again, or dropped after a
+// failed write).
+LONG bind(SimKey& handle) {
+    if (handle.view && (handle.generation == hivesGeneration || handle.folder.empty()))
+        return handle.key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    if (handle.view) {
+        auto loaded = hives().find(handle.folder);
+        if (loaded != hives().end() && loaded->second.loaded && loaded->second.hive == handle.view) {
+            handle.generation = hivesGeneration;
+            return handle.key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+        }
+    }
+    handle.generation = hivesGeneration;
+    handle.cursor = {};
+    handle.key = nullptr;
+    if (LONG code = currentHive(handle.folder, handle.view)) return code;
+    if (LONG code = findKey(handle.folder, *handle.view, handle.path, handle.key)) return code;
+    return handle.key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+// A handle for the reads that follow an open: its key's values read, the
 // call's fault checked without looking at the faults file again.
 LONG resolveForReading(HKEY key, Call call, REGSAM needed, SimKey*& handle) {
     handle = handleOf(key);
@@ -176,11 +248,8 @@ LONG resolveForReading(HKEY key, Call call, REGSAM needed, SimKey*& handle) {
         if (LONG code = handle->faults->check(call)) return code;
     }
     if (!(handle->access & needed)) return ERROR_ACCESS_DENIED;
-    if (!handle->view) {  // a root key: its view is taken at first use
-        if (LONG code = currentHive(handle->folder, handle->view)) return code;
-        handle->key = &handle->view->root;
-    }
-    return handle->key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    if (LONG code = bind(*handle)) return code;
+    return readValues(handle->folder, *handle->view, *handle->key);
 }
 
 // Applies `change` to the current hive under the computer's lock and writes the
@@ -194,22 +263,25 @@ LONG changeHive(SimKey& handle, Change change) {
     if (!lock.held()) return lock.code();
     std::shared_ptr<sim::Hive> hive;
     if (LONG code = currentHive(handle.folder, hive)) return code;
-    sim::RegKey* at = walk(&hive->root, handle.path);
+    sim::RegKey* at = nullptr;
+    if (LONG code = findKey(handle.folder, *hive, handle.path, at)) return code;
     if (!at) return ERROR_KEY_DELETED;
     bool changed = false;
     if (LONG code = change(*hive, *at, changed)) return code;
     if (changed) {
-        if (LONG failed = sim::replaceFileAtomically(hivePath(handle.folder), sim::serializeHive(*hive))) {
-            hives().erase(handle.folder);  // the file still holds the old hive
+        sim::HiveImage image = sim::imageOf(*hive);
+        if (LONG failed = sim::replaceFileAtomically(hivePath(handle.folder), image.fileParts(hive->fileFd()))) {
+            hives().erase(handle.folder);  // the file still holds the old hive: so must every handle
+            ++hivesGeneration;
             return failed;
         }
         // Nobody else writes while we hold the lock: what we hold is the new file.
         hives()[handle.folder].identity = sim::identityOf(hivePath(handle.folder));
     }
+    if (handle.view != hive) handle.cursor = {};
     handle.view = hive;
     handle.key = at;
     handle.faults = sim::faultsOf(handle.folder);
-    handle.cursor = {};
     return ERROR_SUCCESS;
 }
 
@@ -230,6 +302,15 @@ namespace sim {
 size_t openKeyCount() { return liveKeys().size(); }
 }  // namespace sim
 
+// The key a parent handle stands for must still be there.
+LONG openParent(SimKey& opened) {
+    if (LONG code = currentHive(opened.folder, opened.view)) return code;
+    if (opened.path.empty()) return ERROR_SUCCESS;
+    sim::RegKey* parent = nullptr;
+    if (LONG code = findKey(opened.folder, *opened.view, opened.path, parent)) return code;
+    return parent ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
@@ -237,12 +318,10 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) 
     if (LONG code = resolveParent(key, Call::RegOpenKeyExA, opened)) return code;
     std::vector<std::string> parts;
     if (LONG code = splitSubKey(subKey, parts)) return code;
-    if (LONG code = currentHive(opened.folder, opened.view)) return code;
-    sim::RegKey* parent = walk(&opened.view->root, opened.path);
-    if (!parent) return ERROR_KEY_DELETED;
-    opened.key = walk(parent, parts);
+    if (LONG code = openParent(opened)) return code;
+    opened.path = joined(opened.path, parts);
+    if (LONG code = findKey(opened.folder, *opened.view, opened.path, opened.key)) return code;
     if (!opened.key) return ERROR_FILE_NOT_FOUND;
-    opened.path.insert(opened.path.end(), parts.begin(), parts.end());
     opened.access = access;
     *result = newHandle(std::move(opened));
     return ERROR_SUCCESS;
@@ -256,25 +335,23 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access
     if (LONG code = resolveParent(key, Call::RegCreateKeyExA, created)) return code;
     std::vector<std::string> parts;
     if (LONG code = splitSubKey(subKey, parts)) return code;
-    if (LONG code = currentHive(created.folder, created.view)) return code;
-    sim::RegKey* parent = walk(&created.view->root, created.path);
-    if (!parent) return ERROR_KEY_DELETED;
-    created.key = walk(parent, parts);
+    if (LONG code = openParent(created)) return code;
+    const std::string path = joined(created.path, parts);
+    if (LONG code = findKey(created.folder, *created.view, path, created.key)) return code;
     bool exists = created.key != nullptr;
     if (!exists) {
         // A hive file could not carry these names, and Windows takes none.
         for (const std::string& part : parts)
             if (!sim::isStorableKeyName(part)) return ERROR_INVALID_PARAMETER;
-        LONG code = changeHive(created, [&](sim::Hive&, sim::RegKey& at, bool& changed) {
-            sim::RegKey* leaf = &at;
-            for (const std::string& part : parts) leaf = &leaf->subkey(part, changed);
+        LONG code = changeHive(created, [&](sim::Hive& hive, sim::RegKey&, bool& changed) -> LONG {
+            hive.create(path, changed);
             return ERROR_SUCCESS;
         });
         if (code) return code;
-        created.key = walk(created.key, parts);
+        created.key = created.view->find(path);
     }
     if (disposition) *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    created.path.insert(created.path.end(), parts.begin(), parts.end());
+    created.path = path;
     created.access = access;
     *result = newHandle(std::move(created));
     return ERROR_SUCCESS;
@@ -318,10 +395,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
     SimKey* handle = nullptr;
     if (LONG code = resolveForChange(key, Call::RegSetValueExA, handle)) return code;
     std::string_view name = valueName ? valueName : "";
-    if (name.size() > 16383) return ERROR_INVALID_PARAMETER;
+    if (name.size() > kLongestValueName) return ERROR_INVALID_PARAMETER;
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
     std::string_view bytes = data ? std::string_view(reinterpret_cast<const char*>(data), dataSize) : "";
-    return changeHive(*handle, [&](sim::Hive& hive, sim::RegKey& at, bool& changed) {
+    return changeHive(*handle, [&](sim::Hive& hive, sim::RegKey& at, bool& changed) -> LONG {
+        if (LONG code = readValues(handle->folder, hive, at)) return code;
         changed = hive.setValue(at, name, type, bytes);
         return ERROR_SUCCESS;
     });
@@ -331,7 +409,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
     SimKey* handle = nullptr;
     if (LONG code = resolveForChange(key, Call::RegDeleteValueA, handle)) return code;
     std::string_view name = valueName ? valueName : "";
-    return changeHive(*handle, [&](sim::Hive& hive, sim::RegKey& at, bool& changed) {
+    return changeHive(*handle, [&](sim::Hive& hive, sim::RegKey& at, bool& changed) -> LONG {
+        if (LONG code = readValues(handle->folder, hive, at)) return code;
         if (!hive.deleteValue(at, name)) return ERROR_FILE_NOT_FOUND;
         changed = true;
         return ERROR_SUCCESS;

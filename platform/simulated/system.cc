@@ -22,53 +22,59 @@ struct SystemMessage {
 // The English texts of Windows 10/11, each with the line break that
 // FormatMessage gives every system message.
 const SystemMessage kMessages[] = {
-    {0, "The operation completed successfully.\r\n"},  // ERROR_SUCCESS
-    {2, "The system cannot find the file specified.\r\n"},  // ERROR_FILE_NOT_FOUND
-    {3, "The system cannot find the path specified.\r\n"},  // ERROR_PATH_NOT_FOUND
-    {5, "Access is denied.\r\n"},  // ERROR_ACCESS_DENIED
-    {6, "The handle is invalid.\r\n"},  // ERROR_INVALID_HANDLE
-    {8, "Not enough memory resources are available to process this command.\r\n"},  // ERROR_NOT_ENOUGH_MEMORY
-    {13, "The data is invalid.\r\n"},  // ERROR_INVALID_DATA
-    {53, "The network path was not found.\r\n"},  // ERROR_BAD_NETPATH
-    {64, "The specified network name is no longer available.\r\n"},  // ERROR_NETNAME_DELETED
-    {67, "The network name cannot be found.\r\n"},  // ERROR_BAD_NET_NAME
-    {85, "The local device name is already in use.\r\n"},  // ERROR_ALREADY_ASSIGNED
-    {86, "The specified network password is not correct.\r\n"},  // ERROR_INVALID_PASSWORD
-    {87, "The parameter is incorrect.\r\n"},  // ERROR_INVALID_PARAMETER
-    {111, "The file name is too long.\r\n"},  // ERROR_BUFFER_OVERFLOW
-    {122, "The data area passed to a system call is too small.\r\n"},  // ERROR_INSUFFICIENT_BUFFER
-    {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},  // ERROR_INVALID_NAME
-    {161, "The specified path is invalid.\r\n"},  // ERROR_BAD_PATHNAME
-    {206, "The filename or extension is too long.\r\n"},  // ERROR_FILENAME_EXCED_RANGE
-    {234, "More data is available.\r\n"},  // ERROR_MORE_DATA
-    {259, "No more data is available.\r\n"},  // ERROR_NO_MORE_ITEMS
-    {1002, "The window cannot act on the sent message.\r\n"},  // ERROR_INVALID_MESSAGE
-    {1008, "An attempt was made to reference a token that does not exist.\r\n"},  // ERROR_NO_TOKEN
-    {1009, "The configuration registry database is corrupt.\r\n"},  // ERROR_BADDB
-    {1010, "The configuration registry key is invalid.\r\n"},  // ERROR_BADKEY
-    {1011, "The configuration registry key could not be opened.\r\n"},  // ERROR_CANTOPEN
-    {1012, "The configuration registry key could not be read.\r\n"},  // ERROR_CANTREAD
-    {1013, "The configuration registry key could not be written.\r\n"},  // ERROR_CANTWRITE
-    {1015, "The registry is corrupted. The structure of one of the files containing registry data is corrupted, or the system's memory image of the file is corrupted, or the file could not be recovered because the alternate copy or log was absent or corrupted.\r\n"},  // ERROR_REGISTRY_CORRUPT
-    {1018, "Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},  // ERROR_KEY_DELETED
-    {1203, "The network path was either typed incorrectly, does not exist, or the network provider is not currently available. Please try retyping the path or contact your network administrator.\r\n"},  // ERROR_NO_NET_OR_BAD_PATH
-    {1219, "Multiple connections to a server or shared resource by the same user, using more than one user name, are not allowed. Disconnect all previous connections to the server or shared resource and try again.\r\n"},  // ERROR_SESSION_CREDENTIAL_CONFLICT
-    {1222, "The network is not present or not started.\r\n"},  // ERROR_NO_NETWORK
-    {1231, "The network location cannot be reached. For information about network troubleshooting, see Windows Help.\r\n"},  // ERROR_NETWORK_UNREACHABLE
-    {1326, "The user name or password is incorrect.\r\n"},  // ERROR_LOGON_FAILURE
-    {1327, "Account restrictions are preventing this user from signing in. For example: blank passwords aren't allowed, sign-in times are limited, or a policy restriction has been enforced.\r\n"},  // ERROR_ACCOUNT_RESTRICTION
-    {1328, "Your account has time restrictions that keep you from signing in right now.\r\n"},  // ERROR_INVALID_LOGON_HOURS
-    {1329, "This user isn't allowed to sign in to this computer.\r\n"},  // ERROR_INVALID_WORKSTATION
-    {1330, "The password for this account has expired.\r\n"},  // ERROR_PASSWORD_EXPIRED
-    {1331, "This user can't sign in because this account is currently disabled.\r\n"},  // ERROR_ACCOUNT_DISABLED
-    {1722, "The RPC server is unavailable.\r\n"},  // RPC_S_SERVER_UNAVAILABLE
-    {1909, "The referenced account is currently locked out and may not be logged on to.\r\n"},  // ERROR_ACCOUNT_LOCKED_OUT
-    {2250, "This network connection does not exist.\r\n"},  // ERROR_NOT_CONNECTED
-    {19, "The media is write protected.\r\n"},  // ERROR_WRITE_PROTECT
-    {112, "There is not enough space on the disk.\r\n"},  // ERROR_DISK_FULL
-    {120, "This function is not supported on this system.\r\n"},  // ERROR_CALL_NOT_IMPLEMENTED
-    {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},  // ERROR_MR_MID_NOT_FOUND
+    {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
+    {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command.\r\n"},
+    {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
+    {ERROR_BAD_NETPATH, "The network path was not found.\r\n"},
+    {ERROR_NETNAME_DELETED, "The specified network name is no longer available.\r\n"},
+    {ERROR_BAD_NET_NAME, "The network name cannot be found.\r\n"},
+    {ERROR_ALREADY_ASSIGNED, "The local device name is already in use.\r\n"},
+    {ERROR_INVALID_PASSWORD, "The specified network password is not correct.\r\n"},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+    {ERROR_BUFFER_OVERFLOW, "The file name is too long.\r\n"},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {ERROR_BAD_PATHNAME, "The specified path is invalid.\r\n"},
+    {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long.\r\n"},
+    {ERROR_MORE_DATA, "More data is available.\r\n"},
+    {ERROR_NO_MORE_ITEMS, "No more data is available.\r\n"},
+    {ERROR_INVALID_MESSAGE, "The window cannot act on the sent message.\r\n"},
+    {ERROR_NO_TOKEN, "An attempt was made to reference a token that does not exist.\r\n"},
+    {ERROR_BADDB, "The configuration registry database is corrupt.\r\n"},
+    {ERROR_BADKEY, "The configuration registry key is invalid.\r\n"},
+    {ERROR_CANTOPEN, "The configuration registry key could not be opened.\r\n"},
+    {ERROR_CANTREAD, "The configuration registry key could not be read.\r\n"},
+    {ERROR_CANTWRITE, "The configuration registry key could not be written.\r\n"},
+    {ERROR_REGISTRY_CORRUPT, "The registry is corrupted. The structure of one of the files containing registry data is corrupted, or the system's memory image of the file is corrupted, or the file could not be recovered because the alternate copy or log was absent or corrupted.\r\n"},
+    {ERROR_KEY_DELETED, "Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},
+    {ERROR_NO_NET_OR_BAD_PATH, "The network path was either typed incorrectly, does not exist, or the network provider is not currently available. Please try retyping the path or contact your network administrator.\r\n"},
+    {ERROR_SESSION_CREDENTIAL_CONFLICT, "Multiple connections to a server or shared resource by the same user, using more than one user name, are not allowed. Disconnect all previous connections to the server or shared resource and try again.\r\n"},
+    {ERROR_NO_NETWORK, "The network is not present or not started.\r\n"},
+    {ERROR_NETWORK_UNREACHABLE, "The network location cannot be reached. For information about network troubleshooting, see Windows Help.\r\n"},
+    {ERROR_LOGON_FAILURE, "The user name or password is incorrect.\r\n"},
+    {ERROR_ACCOUNT_RESTRICTION, "Account restrictions are preventing this user from signing in. For example: blank passwords aren't allowed, sign-in times are limited, or a policy restriction has been enforced.\r\n"},
+    {ERROR_INVALID_LOGON_HOURS, "Your account has time restrictions that keep you from signing in right now.\r\n"},
+    {ERROR_INVALID_WORKSTATION, "This user isn't allowed to sign in to this computer.\r\n"},
+    {ERROR_PASSWORD_EXPIRED, "The password for this account has expired.\r\n"},
+    {ERROR_ACCOUNT_DISABLED, "This user can't sign in because this account is currently disabled.\r\n"},
+    {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
+    {ERROR_ACCOUNT_LOCKED_OUT, "The referenced account is currently locked out and may not be logged on to.\r\n"},
+    {ERROR_NOT_CONNECTED, "This network connection does not exist.\r\n"},
+    {ERROR_WRITE_PROTECT, "The media is write protected.\r\n"},
+    {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
+    {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system.\r\n"},
+    {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
 };
+
+constexpr DWORD kEnglishUnitedStates = 0x409;  // the language of every text here
+
+// A Linux exit status holds one byte.
+constexpr unsigned long kExitStatusBits = 0xFF;
+constexpr int kStatusForALowByteOfZero = 255;
 
 const char* messageText(DWORD code) {
     for (const SystemMessage& message : kMessages)
@@ -98,7 +104,7 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD languageId
                      va_list*) {
     if (localFault(sim::Call::FormatMessageA)) return 0;
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) return 0;
-    if (languageId != 0 && languageId != 0x400 && languageId != 0x409) return 0;
+    if (languageId != 0 && languageId != LANG_USER_DEFAULT && languageId != kEnglishUnitedStates) return 0;
     const char* text = messageText(messageId);
     if (!text) return 0;
     size_t length = std::strlen(text);
@@ -128,8 +134,8 @@ void KeepSecretsFromOthers() {
 // success, so it becomes 255.
 int ExitStatusFromResult(long result) {
     if (result == 0) return 0;
-    int low = static_cast<int>(static_cast<unsigned long>(result) & 0xFF);
-    return low == 0 ? 255 : low;
+    int low = static_cast<int>(static_cast<unsigned long>(result) & kExitStatusBits);
+    return low == 0 ? kStatusForALowByteOfZero : low;
 }
 
 LONG StandInFault(const char* operation) {

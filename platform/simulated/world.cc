@@ -37,15 +37,6 @@ std::string hostComputerName() {
     return upperText(text.substr(0, text.find('.')).substr(0, 15));
 }
 
-// A configured name is a folder's name in the world: it must not lead out of
-// it, and holds no control character, as no Windows computer name does.
-bool isComputerName(const std::string& name) {
-    if (name.find("..") != std::string::npos) return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-    return true;
-}
-
 void tellOnce(std::string& told, const std::string& what, const char* format, const char* value) {
     if (told == what) return;
     told = what;
@@ -53,6 +44,13 @@ void tellOnce(std::string& told, const std::string& what, const char* format, co
 }
 
 }  // namespace
+
+bool isComputerName(const std::string& name) {
+    if (name.empty() || name.find("..") != std::string::npos) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+    return true;
+}
 
 std::string localComputerName() {
     const char* configured = std::getenv("VESKCFG_COMPUTERNAME");

@@ -15,6 +15,9 @@
 namespace sim {
 
 std::string worldRoot();
+// A computer's name is a folder's name in the world: it must not lead out of
+// it, and holds no control character, as no Windows computer name does.
+bool isComputerName(const std::string& name);
 // VESKCFG_COMPUTERNAME, or the host's name; empty when the configured name
 // cannot be a computer's.
 std::string localComputerName();

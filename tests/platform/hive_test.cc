@@ -33,7 +33,7 @@ void reread(sim::Hive& hive, sim::Hive& again) {
 TEST(Hive, EveryNameTheRegistryTakesReadsBack) {
     sim::Hive hive;
     bool created = false;
-    sim::RegKey& key = hive.root.subkey("SOFTWARE", created);
+    sim::RegKey& key = hive.create("SOFTWARE", created);
     Values expected;
     for (int byte = 1; byte < 256; ++byte) {
         std::string name = "v" + std::to_string(byte) + static_cast<char>(byte) + "\"\\";
@@ -41,15 +41,17 @@ TEST(Hive, EveryNameTheRegistryTakesReadsBack) {
         hive.setValue(key, name, REG_SZ, data);
         expected.emplace_back(name, "1:" + data);
         std::string keyName = "k" + std::to_string(byte) + static_cast<char>(byte);
-        if (sim::isStorableKeyName(keyName)) key.subkey(keyName, created);
+        if (sim::isStorableKeyName(keyName)) hive.create("SOFTWARE\\" + keyName, created);
     }
     sim::Hive again;
     reread(hive, again);
-    sim::RegKey* reread = again.root.findSubkey("SOFTWARE");
+    sim::RegKey* reread = again.find("SOFTWARE");
     ASSERT_NE(reread, nullptr);
     EXPECT_EQ(valuesOf(again, *reread), expected);
-    EXPECT_EQ(reread->subkeys.size(), key.subkeys.size());
-    for (size_t i = 0; i < key.subkeys.size(); ++i) EXPECT_EQ(reread->subkeys[i]->name, key.subkeys[i]->name);
+    const auto& written = hive.subkeysOf(key);
+    const auto& read = again.subkeysOf(*reread);
+    ASSERT_EQ(read.size(), written.size());
+    for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(read[i]->path, written[i]->path);
 }
 
 // Random changes to a list read from a file: the values seen in place, and
@@ -79,7 +81,7 @@ TEST(Hive, ChangesInPlaceMatchAModel) {
         sim::Hive hive;
         ASSERT_EQ(sim::parseHive(hive, text), 0u);
         for (int op = 0; op < 30; ++op) {
-            sim::RegKey* key = hive.root.findSubkey("l");
+            sim::RegKey* key = hive.find("l");
             ASSERT_NE(key, nullptr);
             std::string name = (random() % 2 ? "n" : "N") + std::to_string(random() % 16);
             auto found = std::find_if(model.begin(), model.end(),
@@ -96,7 +98,7 @@ TEST(Hive, ChangesInPlaceMatchAModel) {
             ASSERT_EQ(valuesOf(hive, *key), model) << "round " << round << ", change " << op;
             sim::Hive again;
             reread(hive, again);
-            ASSERT_EQ(valuesOf(again, *again.root.findSubkey("L")), model) << sim::serializeHive(hive);
+            ASSERT_EQ(valuesOf(again, *again.find("L")), model) << sim::serializeHive(hive);
         }
     }
 }

@@ -1,6 +1,7 @@
 // The simulated registry behaves as Windows does, and keeps its hive files
 // whole and readable.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -145,15 +146,74 @@ TEST_F(RegistryTest, AnswersWithWindowsCodes) {
     EXPECT_EQ(sim::openKeyCount(), 0u);
 }
 
-TEST_F(RegistryTest, CorruptHiveIsNeverOverwritten) {
-    const std::string corrupt = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\nthis is not a value\n";
-    world.write("ALPHA/hklm.reg", corrupt);
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_BADDB);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), ERROR_BADDB);
-    EXPECT_EQ(world.read("ALPHA/hklm.reg"), corrupt);
+// A hive whose headers cannot be read is never written and fails every
+// call; a key whose value lines cannot be read fails the calls on its
+// values, while the rest of the hive is used and those lines are kept.
+TEST_F(RegistryTest, UnreadableHivesAndKeysAreNeverOverwritten) {
+    const std::string badHeader = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n\"v\"=\"x\"\n";
+    const std::string badValue = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\nthis is not a value\n";
+    const struct {
+        const std::string& text;
+        LONG open, query, create;
+        std::string after;  // the file once SOFTWARE\New was asked for
+    } kCases[] = {
+        {badHeader, ERROR_BADDB, ERROR_INVALID_HANDLE, ERROR_BADDB, badHeader},
+        {badValue, 0, ERROR_BADDB, 0, badValue + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\n\n"},
+    };
+    for (const auto& c : kCases) {
+        world.write("ALPHA/hklm.reg", c.text);
+        HKEY key = nullptr, created = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &key), c.open);
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), c.query);
+        if (key) {
+            EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, nullptr, 0), ERROR_BADDB);
+        }
+        EXPECT_EQ(world.read("ALPHA/hklm.reg"), c.text);
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &created, nullptr),
+                  c.create);
+        EXPECT_EQ(world.read("ALPHA/hklm.reg"), c.after);
+        RegCloseKey(key);
+        RegCloseKey(created);
+    }
+}
+
+// The handles of one process share one hive: each sees the others' changes
+// and its own, a walk starts again after a change, and a change whose write
+// failed is seen by none.
+TEST_F(RegistryTest, HandlesOfOneProcessSeeOneHive) {
+    HKEY writer = createKey("SOFTWARE\\Seen");
+    for (const char* name : {"A", "B", "C", "D"}) setString(writer, name, name);
+    HKEY reader = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Seen", 0, KEY_READ, &reader), 0);
+    auto nameAt = [](HKEY key, DWORD index) {
+        char name[16] = {};
+        DWORD length = sizeof name;
+        return RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ? "-" : std::string(name);
+    };
+    EXPECT_EQ(nameAt(reader, 0) + nameAt(reader, 1) + nameAt(writer, 0), "ABA");
+    ASSERT_EQ(RegDeleteValueA(writer, "A"), 0);
+    EXPECT_EQ(nameAt(reader, 1) + nameAt(writer, 1), "CC");
+
+    pid_t child = fork();
+    if (child == 0) {
+        // Room for no more than the file holds now.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {static_cast<rlim_t>(world.read("ALPHA/hklm.reg").size()), RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const BYTE more[64] = {};
+        bool failed = RegSetValueExA(writer, "Lost", 0, REG_BINARY, more, sizeof more) != 0;
+        DWORD size = 0;
+        bool unseen = RegQueryValueExA(reader, "Lost", nullptr, nullptr, nullptr, &size) == ERROR_FILE_NOT_FOUND &&
+                      RegQueryValueExA(writer, "Lost", nullptr, nullptr, nullptr, &size) == ERROR_FILE_NOT_FOUND;
+        _exit(failed && unseen && nameAt(reader, 2) == "D" ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    RegCloseKey(reader);
+    RegCloseKey(writer);
 }
 
 TEST_F(RegistryTest, FilesAreForTheOwnerOnly) {

@@ -31,15 +31,6 @@ int fail(const std::string& why) {
     return kFailed;
 }
 
-// A computer's name is a folder's name in the world: nothing that leads out
-// of it, and no control character.
-bool isComputerName(const std::string& name) {
-    if (name.empty() || name.find("..") != std::string::npos) return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-    return true;
-}
-
 // The folder of an existing computer, or empty after saying why.
 std::string computerFolder(const Settings& settings, const std::string& name) {
     if (!std::filesystem::is_directory(settings.world)) {
@@ -81,7 +72,7 @@ int init(const Settings& settings) {
 }
 
 int add(const Settings& settings, const std::string& name, const std::vector<std::string>& accounts) {
-    if (!isComputerName(name)) return fail("\"" + name + "\" cannot be a computer's name");
+    if (!sim::isComputerName(name)) return fail("\"" + name + "\" cannot be a computer's name");
     if (!std::filesystem::is_directory(settings.world))
         return fail(settings.world + ": no such world (vesknet init makes one)");
     std::string folder = sim::findComputerFolder(name);
@@ -310,7 +301,7 @@ int main(int argc, char** argv) {
 
     if (settings.world.empty()) settings.world = sim::worldRoot();
     if (settings.console.empty()) settings.console = sim::localComputerName();
-    if (!isComputerName(settings.console)) return fail("\"" + settings.console + "\" cannot be a computer's name");
+    if (!sim::isComputerName(settings.console)) return fail("\"" + settings.console + "\" cannot be a computer's name");
     // The simulation's own code reads these.
     setenv("VESKCFG_WORLD", settings.world.c_str(), 1);
     setenv("VESKCFG_COMPUTERNAME", settings.console.c_str(), 1);

@@ -29,19 +29,6 @@ std::vector<std::string> linesOfFile(const std::string& path) {
     return lines;
 }
 
-// The key at a registry path such as SOFTWARE\Tallmere\Servers, or null.
-sim::RegKey* keyAt(sim::Hive& hive, const std::string& path) {
-    sim::RegKey* key = &hive.root;
-    size_t start = 0;
-    while (key && start <= path.size()) {
-        size_t end = sim::findSeparator(path, start);
-        if (end == std::string::npos) end = path.size();
-        key = key->findSubkey(std::string_view(path).substr(start, end - start));
-        start = end + 1;
-    }
-    return key;
-}
-
 // 0 with the hive read; the first line it cannot read; or 0 and an empty
 // hive when there is no file.
 size_t readHive(const std::string& folder, sim::Hive& hive) {
@@ -56,7 +43,7 @@ void readList(const std::string& folder, Computer& computer) {
     if (computer.hiveBadLine) return;
     char root[MAX_PATH] = {};
     ZenthalListRoot(root, sizeof root);
-    sim::RegKey* list = keyAt(hive, std::string(root) + "\\VeskDistributedServers");
+    sim::RegKey* list = hive.find(std::string(root) + "\\VeskDistributedServers");
     if (!list) return;
     computer.hasList = true;
     sim::ValueCursor cursor;
@@ -92,12 +79,13 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
     ZenthalServersRoot(root, sizeof root);
     char product[MAX_PATH] = {};
     if (!lookupProductKeyName(ROLE_RECORD_TYPE, product)) std::strcpy(product, "Tallmere");
-    sim::RegKey* servers = keyAt(hive, root);
+    sim::RegKey* servers = hive.find(root);
     if (!servers) return true;
-    for (auto& server : servers->subkeys) {
-        sim::RegKey* slot = server->findSubkey(product);
+    for (sim::RegKey* server : hive.subkeysOf(*servers)) {
+        sim::RegKey* slot = hive.find(server->path + "\\" + product);
         Record record;
-        if (slot && recordOf(server->name, hive, *slot, record)) view.records.push_back(record);
+        if (slot && recordOf(server->path.substr(servers->path.size() + 1), hive, *slot, record))
+            view.records.push_back(record);
     }
     std::sort(view.records.begin(), view.records.end(),
               [](const Record& a, const Record& b) { return a.server < b.server; });

@@ -166,10 +166,12 @@ TEST(WholeOrAbsent, TwelveRunsAtOnceFromOneConsole) {
 }
 
 // A run that finds the console held waits, says so once on standard error
-// after a second, naming the run it waits for, and goes on when it ends.
+// after a second, naming the run it waits for (not a longer one before it),
+// and goes on when it ends.
 TEST(WholeOrAbsent, ASecondRunWaitsAndSaysForWhom) {
     TempWorld world;
     smallNetwork(world, kForms[0]);
+    world.write("ALPHA/console.lock", "VeskCfg md A-SERVER-WITH-A-MUCH-LONGER-NAME THAN-THIS-ONE (process 1)");
     RunResult second;
     std::thread waiting;
     RunOptions first;
@@ -252,27 +254,28 @@ TEST(WholeOrAbsent, InterruptAtAnyMoment) {
             lengthUs = static_cast<int>(
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - typed).count());
         }
-        int heldCount = 0;
-        for (int step = 0; step <= 30; ++step) {
-            int delayUs = lengthUs * step / 30;
-            SCOPED_TRACE(joined(each.args) + ", SIGINT after " + std::to_string(delayUs) + " us");
+        int heldInterrupts = 0, heldTerminations = 0;
+        for (int step = 0; step <= 40; ++step) {
+            int delayUs = lengthUs * (step / 2) / 20;
+            const int signal = step % 2 ? SIGTERM : SIGINT;
+            SCOPED_TRACE(joined(each.args) + ", signal " + std::to_string(signal) + " after " + std::to_string(delayUs) + " us");
             TempWorld world;
             prepare(world, each);
             RunOptions options;
             options.keys = each.keys;
-            options.afterTyping = [delayUs](pid_t child, int) {
+            options.afterTyping = [delayUs, signal](pid_t child, int) {
                 usleep(delayUs);
-                kill(child, SIGINT);
+                kill(child, signal);
             };
             RunResult interrupted = run(each.args, options);
-            EXPECT_TRUE(interrupted.status == 0 || interrupted.status == 234 || interrupted.status == 128 + SIGINT)
+            EXPECT_TRUE(interrupted.status == 0 || interrupted.status == 234 || interrupted.status == 128 + signal)
                 << interrupted.status;
             bool held = interrupted.err.find("came during a change and was held") != std::string::npos;
             if (held) {
                 EXPECT_EQ(interrupted.status, 0);
-                ++heldCount;
+                ++(signal == SIGINT ? heldInterrupts : heldTerminations);
             }
-            if (interrupted.status != 128 + SIGINT) {
+            if (interrupted.status != 128 + signal) {
                 EXPECT_EQ(world.connections(), "");
             }
             // Every listed name but S0 lacks a record: only the pair the command
@@ -282,8 +285,9 @@ TEST(WholeOrAbsent, InterruptAtAnyMoment) {
             EXPECT_EQ(found.find(pair + "'s record names"), std::string::npos) << found;
             EXPECT_EQ(found.find("lists " + pair + ","), std::string::npos) << found;
         }
-        // Some of the interrupts must have come in the middle of the change.
-        EXPECT_GT(heldCount, 0) << joined(each.args);
+        // Some of each must have come in the middle of the change.
+        EXPECT_GT(heldInterrupts, 0) << joined(each.args);
+        EXPECT_GT(heldTerminations, 0) << joined(each.args);
     }
 }
 

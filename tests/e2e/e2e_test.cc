@@ -373,6 +373,18 @@ TEST(ListRoles, Rows) {
          0},
         {"ld of a distributed server", twoAttached, {"ld", "DIST"}, {},
          "List all distributed servers for DIST.\nDIST is attached to PRIM.\n             No attached servers\n", 2},
+        {"a name listed twice, in another case, is listed once", both(primIsPrimary, [](TempWorld& w) {
+             primLists(w, "\"DIST\"=hex(1):\n\"ZED\"=hex(1):\n\"dist\"=hex(1):\n");
+         }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n"
+         "      attached server: ZED\n" + kOk,
+         0},
+        {"a comment ending in a backslash takes no line with it", both(primIsPrimary, [](TempWorld& w) {
+             primLists(w, "; see C:\\\n\"DIST\"=hex(1):\n");
+         }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n" + kOk, 0},
         {"ld of an empty list", both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); }), {"ld", "PRIM"}, {},
          "List all distributed servers for PRIM.\nPRIM is a primary.\n             No attached servers\n" + kOk, 0},
         {"ld without a record", [](TempWorld& w) {
@@ -421,6 +433,10 @@ TEST(RemoveDistributed, Rows) {
     runRows({
         {"detached", attached, {"rd", "prim", "dist"}, {}, head + kOk, 0,
          both(noRecord("DIST"), hiveHas("PRIM", kListPath + "\"ZED\"=hex(1):\n\n"))},
+        {"a name listed twice goes with both its lines", both(attached, [](TempWorld& w) {
+             primLists(w, "\"DIST\"=hex(1):\n\"ZED\"=hex(1):\n\"Dist\"=hex(1):\n");
+         }),
+         {"rd", "PRIM", "DIST"}, {}, head + kOk, 0, hiveHas("PRIM", kListPath + "\"ZED\"=hex(1):\n\n")},
         {"not in the list: the record is written back", notListed, {"rd", "PRIM", "DIST"}, {}, head + repair, 2,
          recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
         {"the write-back fails too", both(notListed, [](TempWorld& w) { w.write("ALPHA/faults", "writeRecord 1013\n"); }),
@@ -595,6 +611,13 @@ TEST(Hostile, Files) {
          both(isUntouched, [](TempWorld& w) { EXPECT_FALSE(w.exists("ALPHA/hklm.reg.tmp.4242")); })},
         {"a hive that is a link is refused", plantLink(outside.path, "ALPHA/hklm.reg"), {"lp", "PRIM"}, {}, refused, 5,
          isUntouched, "-", true, {}, "VeskCfg: <world>/ALPHA/hklm.reg is a symbolic link; world files are never opened through one.\n"},
+        {"a hive that is a FIFO is refused at once", [](TempWorld& w) { ASSERT_EQ(mkfifo((w.root() + "/ALPHA/hklm.reg").c_str(), 0600), 0); },
+         {"lp", "PRIM"}, {}, refused, 5, nullptr, "-", true, {},
+         "VeskCfg: <world>/ALPHA/hklm.reg is not a regular file; world files are never read from anything else.\n"},
+        {"a hive of 4 GiB is refused, and said why", [](TempWorld& w) { w.write("ALPHA/hklm.reg", ""); ASSERT_EQ(truncate((w.root() + "/ALPHA/hklm.reg").c_str(), 4LL << 30), 0); },
+         {"lp", "PRIM"}, {}, "Could not load Quenbase.dll: the registry of ALPHA cannot be read (error 1009) .\n", 1009 & 0xFF,
+         nullptr, "-", true, {},
+         "VeskCfg: <world>/ALPHA/hklm.reg holds 4294967296 bytes; a registry file must stay under 4 GiB, and every call on it fails with 1009.\n"},
         {"a lock that is a link is refused", plantLink(outside.path + ".made", "ALPHA/lock"), {"lp", "PRIM"}, {}, refused,
          5, isUntouched, "-", true, {}, "VeskCfg: <world>/ALPHA/lock is a symbolic link; world files are never opened through one.\n"},
         {"a world others may change is refused", [](TempWorld& w) { chmod(w.root().c_str(), 0777); }, {"lp", "PRIM"}, {},

@@ -103,6 +103,27 @@ TEST(Hive, ChangesInPlaceMatchAModel) {
     }
 }
 
+// Keys are found in any letter case, by lookups one by one and, once there
+// are many, through the index; a key only implied by a header below it
+// exists; subkeys come in the order the file names them.
+TEST(Hive, FindsKeysInAnyCase) {
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Only\\Below\\Leaf]\n";
+    for (int i = 0; i < 20; ++i) text += "[HKEY_LOCAL_MACHINE\\S\\Key" + std::to_string(i) + "x]\n\n";
+    sim::Hive hive;
+    ASSERT_EQ(sim::loadHive(hive, sim::FileText::copyOf(text)), 0u);
+    for (int i = 0; i < 20; ++i) {
+        sim::RegKey* key = hive.find("s\\KEY" + std::to_string(i) + "X");
+        ASSERT_NE(key, nullptr) << i;
+        EXPECT_EQ(key->path, "S\\Key" + std::to_string(i) + "x");
+    }
+    EXPECT_NE(hive.find("only\\BELOW"), nullptr);
+    EXPECT_EQ(hive.find("S\\Key20x"), nullptr);
+    EXPECT_EQ(hive.find("Only\\Bel"), nullptr);
+    const auto& subkeys = hive.subkeysOf(*hive.find("S"));
+    ASSERT_EQ(subkeys.size(), 20u);
+    EXPECT_EQ(subkeys[19]->path, "S\\Key19x");
+}
+
 TEST(Hive, ReportsTheFirstLineThatCannotBeRead) {
     const std::pair<std::string, size_t> kTexts[] = {
         {"", 0},
@@ -114,6 +135,8 @@ TEST(Hive, ReportsTheFirstLineThatCannotBeRead) {
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n", 3},  // ends inside a continued line
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex(1):\n\"a\"b\"=hex(1):\n", 4},  // a stray quote in a list
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n; C:\\\n\"v\"=hex:zz\n", 4},  // a comment takes no line with it
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\B]\n", 3},  // nor a value a header
     };
     for (const auto& [text, line] : kTexts) {
         sim::Hive hive;

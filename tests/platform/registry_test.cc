@@ -194,7 +194,7 @@ TEST_F(RegistryTest, HandlesOfOneProcessSeeOneHive) {
     };
     EXPECT_EQ(nameAt(reader, 0) + nameAt(reader, 1) + nameAt(writer, 0), "ABA");
     ASSERT_EQ(RegDeleteValueA(writer, "A"), 0);
-    EXPECT_EQ(nameAt(reader, 1) + nameAt(writer, 1), "CC");
+    EXPECT_EQ(nameAt(reader, 1) + nameAt(writer, 1) + nameAt(reader, 0), "CCB");
 
     pid_t child = fork();
     if (child == 0) {

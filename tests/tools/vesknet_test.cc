@@ -73,6 +73,16 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
         text << svg.rdbuf();
         EXPECT_NE(text.str().find("<svg"), std::string::npos);
     }
+
+    // A list kept by a server that is no primary is a finding of its own.
+    std::ofstream(world + "/DIST/hklm.reg")
+        << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n\"NEW\"=hex(1):\n";
+    RunResult misplaced = vesknet({"check"});
+    EXPECT_EQ(misplaced.status, 1);
+    EXPECT_NE(misplaced.out.find("DIST lists distributed servers but has no primary record (distributed); mend: "
+                                 "VeskCfg frd DIST, then VeskCfg mp DIST\n"),
+              std::string::npos)
+        << misplaced.out;
 }
 
 TEST(Vesknet, SaysWhatIsWrong) {

@@ -381,7 +381,7 @@ TEST(ListRoles, Rows) {
          "      attached server: ZED\n" + kOk,
          0},
         {"a comment ending in a backslash takes no line with it", both(primIsPrimary, [](TempWorld& w) {
-             primLists(w, "; see C:\\\n\"DIST\"=hex(1):\n");
+             primLists(w, "; \"OLD\"=hex(1): gone, see C:\\\n\"DIST\"=hex(1):\n");
          }),
          {"ld", "PRIM"}, {},
          "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n" + kOk, 0},

@@ -183,9 +183,9 @@ TEST_F(RegistryTest, UnreadableHivesAndKeysAreNeverOverwritten) {
 // and its own, a walk starts again after a change, and a change whose write
 // failed is seen by none.
 TEST_F(RegistryTest, HandlesOfOneProcessSeeOneHive) {
-    HKEY writer = createKey("SOFTWARE\\Seen");
-    for (const char* name : {"A", "B", "C", "D"}) setString(writer, name, name);
-    HKEY reader = nullptr;
+    world.write("ALPHA/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Seen]\n\"A\"=\"\"\n\"B\"=\"\"\n\"C\"=\"\"\n\"D\"=\"\"\n");
+    HKEY writer = nullptr, reader = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Seen", 0, KEY_ALL_ACCESS, &writer), 0);
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Seen", 0, KEY_READ, &reader), 0);
     auto nameAt = [](HKEY key, DWORD index) {
         char name[16] = {};

@@ -153,8 +153,15 @@ int measurePeak(int argc, char** argv) {
     return 0;
 }
 
+// The copy is flushed before the next timed run, so that the run does not
+// wait for its writing out.
 void copyFile(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    int fd = open(to.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }
 
 long fileKb(const std::string& path) {
@@ -190,30 +197,51 @@ void listWorld(TempWorld& world, long n) {
     world.write("PRIM/hklm.reg", hive);
 }
 
-// ALPHA's store holding n role records, written as the tool writes them.
-void storeWorld(TempWorld& world, long n) {
-    world.addComputer("SERVER0", {"admin:pw"});
-    std::string hive = "REGEDIT4\n\n";
-    hive.reserve(static_cast<size_t>(n) * 400 + 256);
-    const std::string bytes = roleRecordBytes("PRIM", 1, "admin", "pw");
+std::string hexOf(const std::string& bytes) {
     std::string hex;
     for (size_t i = 0; i < bytes.size(); ++i) {
         char pair[4];
         std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", static_cast<unsigned char>(bytes[i]));
         hex += pair;
     }
-    hive += "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n[" + kServersKey + "]\n\n";
-    for (long i = 0; i < n; ++i) {
-        std::string key = kServersKey + "\\" + nameOf(i);
+    return hex;
+}
+
+// ALPHA's store holding n role records of servers attached to PRIM, and
+// PRIM's, written as the tool writes them.
+void storeWorld(TempWorld& world, long n) {
+    world.addComputer("SERVER0", {"admin:pw"});
+    world.addComputer("PRIM", {"admin:pw"});
+    std::string hive = "REGEDIT4\n\n";
+    hive.reserve(static_cast<size_t>(n) * 400 + 256);
+    const std::string attached = hexOf(roleRecordBytes("PRIM", 1, "admin", "pw"));
+    auto add = [&](const std::string& server, const std::string& hex) {
+        std::string key = kServersKey + "\\" + server;
         hive += "[" + key + "]\n\n[" + key + "\\Vesklane]\n\"Slot_1\"=hex:" + hex + "\n\n";
-    }
+    };
+    hive += "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n[" + kServersKey + "]\n\n";
+    add("PRIM", hexOf(roleRecordBytes("PRIM", 0, "admin", "pw")));
+    for (long i = 0; i < n; ++i) add(nameOf(i), attached);
     world.write("ALPHA/hklm.reg", hive);
+}
+
+// A run with its keys typed on a pseudo-terminal, timed from its start.
+Run typedRun(const std::string& exe, const std::vector<std::string>& args, const std::string& keys) {
+    RunOptions typed;
+    typed.keys = {keys};
+    auto started = Clock::now();
+    RunResult result = runVeskCfg(exe.c_str(), args, typed);
+    Run run;
+    run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    run.status = result.status;
+    return run;
 }
 
 void benchList(const Options& options, long n, bool& overLimit) {
     TempWorld world;
     unsetenv("VESKCFG_TRACE");
     listWorld(world, n);
+    sync();
     const std::string hive = world.folder("PRIM") + "/hklm.reg";
     const std::string saved = world.root() + "/saved.reg";
     const std::string savedStore = world.root() + "/saved-store.reg";
@@ -249,14 +277,7 @@ void benchList(const Options& options, long n, bool& overLimit) {
         md = median(options.runs, [&] {
             std::string name = "NEW" + std::to_string(next++);
             world.addComputer(name, {"admin:pw"});
-            RunOptions typed;
-            typed.keys = {"admin\rpw\r"};
-            auto started = Clock::now();
-            RunResult result = runVeskCfg(exe.c_str(), {"md", "PRIM", name}, typed);
-            Run run;
-            run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-            run.status = result.status;
-            return run;
+            return typedRun(exe, {"md", "PRIM", name}, "admin\rpw\r");
         }, restore);
         restore();
         ld.peakKb = rp.peakKb = peakOf({exe, "ld", "PRIM"});
@@ -284,20 +305,46 @@ void benchStore(const Options& options, long n, bool& overLimit) {
     TempWorld world;
     unsetenv("VESKCFG_TRACE");
     storeWorld(world, n);
+    sync();  // a run's own small flushes must not wait for the world's writing out
     const std::string store = world.folder("ALPHA") + "/hklm.reg";
     long storeKb = std::max(1L, fileKb(store));
     std::printf("\n%ld stored records: ALPHA's hive %ld KB\n", n, storeKb);
+    const std::string saved = world.root() + "/saved-store.reg";
+    copyFile(store, saved);
+    auto restore = [&] { copyFile(saved, store); };
+    // The reads first: the writes leave the disk busy for a while.
     Figure cat = median(options.runs, [&] { return runProcess({"cat", store}); });
-    Figure lp;
+    Figure lp, mp, md;
     long calls = -2;
+    const std::string& exe = options.binary;
     if (!overLimit) {
-        lp = median(options.runs, [&] { return runProcess({options.binary, "lp", "SERVER0"}); });
-        lp.peakKb = peakOf({options.binary, "lp", "SERVER0"});
-        if (options.strace) calls = systemCalls({options.binary, "lp", "SERVER0"});
-        overLimit = lp.seconds > kLimitSeconds;
+        lp = median(options.runs, [&] { return runProcess({exe, "lp", "SERVER0"}); });
+        lp.peakKb = peakOf({exe, "lp", "SERVER0"});
+        if (options.strace) calls = systemCalls({exe, "lp", "SERVER0"});
     }
-    std::printf("  %-30s %9.1f ms\n", "floor cat (read)", cat.seconds * 1e3);
+    Figure readWrite = median(options.runs, [&] {
+        return runProcess({"sh", "-c", "cat \"$0\" >/dev/null && dd if=\"$0\" of=\"$0.copy\" bs=1M conv=fsync status=none", store});
+    });
+    if (!overLimit) {
+        int next = 0;
+        auto newServer = [&] {
+            std::string name = "NEW" + std::to_string(next++);
+            world.addComputer(name, {"admin:pw"});
+            return name;
+        };
+        mp = median(options.runs, [&] { return typedRun(exe, {"mp", newServer()}, "admin\rpw\r"); }, restore);
+        md = median(options.runs, [&] { return typedRun(exe, {"md", "PRIM", newServer()}, "admin\rpw\r"); }, restore);
+        restore();
+        world.addComputer("PEAK", {"admin:pw"});
+        md.peakKb = peakOf({exe, "md", "PRIM", "PEAK"}, "admin\rpw\r");
+        restore();
+        overLimit = std::max({lp.seconds, mp.seconds, md.seconds}) > kLimitSeconds;
+    }
+    std::printf("  %-30s %9.1f ms\n  %-30s %9.1f ms\n", "floor cat (read)", cat.seconds * 1e3,
+                "floor cat+dd fsync (read, write)", readWrite.seconds * 1e3);
     line("lp SERVER0", lp, cat, "cat", storeKb, calls);
+    line("mp NEW (typed, on a pty)", mp, readWrite, "cat+dd", storeKb);
+    line("md PRIM NEW (typed, on a pty)", md, readWrite, "cat+dd", storeKb);
 }
 
 void benchStart(const Options& options) {

@@ -255,8 +255,8 @@ TEST(WholeOrAbsent, InterruptAtAnyMoment) {
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - typed).count());
         }
         int heldInterrupts = 0, heldTerminations = 0;
-        for (int step = 0; step <= 40; ++step) {
-            int delayUs = lengthUs * (step / 2) / 20;
+        for (int step = 0; step <= 30; ++step) {
+            int delayUs = lengthUs * step / 30;
             const int signal = step % 2 ? SIGTERM : SIGINT;
             SCOPED_TRACE(joined(each.args) + ", signal " + std::to_string(signal) + " after " + std::to_string(delayUs) + " us");
             TempWorld world;

@@ -106,9 +106,8 @@ void runRows(const std::vector<Row>& rows) {
         options.keys = row.keys;
         options.terminal = row.terminal;
         options.environment = row.environment;
-        auto started = std::chrono::steady_clock::now();
+        // A run that hangs is ended by the runner's limit, and fails on its status.
         RunResult run = runVeskCfg(row.args, options);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
         EXPECT_EQ(run.out, row.out);
         EXPECT_EQ(run.status, row.status);
         std::string err = row.err;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -97,6 +98,93 @@ TEST(Vesknet, SaysWhatIsWrong) {
     EXPECT_EQ(vesknet({"show"}).status, 2);
     for (const char* command : {"init", "add", "offline", "online", "fault", "show", "check", "graph"})
         EXPECT_EQ(vesknet({command, "--help"}).status, 0) << command;
+}
+
+// A wrong command line, whatever CLI11 makes of it: one line that starts
+// "vesknet: ", and 2, as the manual says.
+TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {
+    TempWorld world;
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    const std::vector<std::vector<std::string>> kWrong = {
+        {}, {"bogus"}, {"show", "--bogus"}, {"graph", "--format", "png"}, {"fault", "ALPHA", "RegCloseKey", "--clear"},
+        {"add"}, {"fault", "ALPHA", "RegCloseKey", "five"},
+    };
+    for (const auto& arguments : kWrong) {
+        RunResult wrong = vesknet(arguments);
+        EXPECT_EQ(wrong.status, 2) << wrong.err;
+        EXPECT_TRUE(wrong.err.starts_with("vesknet: ")) << wrong.err;
+        EXPECT_EQ(std::count(wrong.err.begin(), wrong.err.end(), '\n'), 1) << wrong.err;
+    }
+    RunResult version = vesknet({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "vesknet 0.1\n");
+}
+
+// Names a hand-edited list may hold: an escape sequence, a line feed, a NUL,
+// a byte of code page 1252. Text output shows them escaped and one line
+// each, DOT keeps them whole, JSON holds them as UTF-8.
+TEST(Vesknet, HostileNamesReachNoTerminalRaw) {
+    TempWorld world;
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    world.addComputer("PRIM");
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    world.write("PRIM/hklm.reg",
+                "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"
+                "\"E\\x1b]0;t\\x07\"=hex(1):\n\"L\\x0amend: rm\"=hex(1):\n\"N\\x00U\"=hex(1):\n\"caf\xe9\"=hex(1):\n");
+    const std::vector<std::string> kNames = {"E\x1b]0;t\x07", "L\nmend: rm", std::string("N\0U", 3), "caf\xe9"};
+    const std::vector<std::string> kShown = {"E\\x1b]0;t\\x07", "L\\x0amend: rm", "N\\x00U", "caf\xe9"};
+    auto hasNoControl = [](const std::string& text) {
+        return std::none_of(text.begin(), text.end(), [](char c) { return c != '\n' && (c >= 0 && c < 0x20); });
+    };
+
+    RunResult shown = vesknet({"show"});
+    EXPECT_TRUE(hasNoControl(shown.out)) << shown.out;
+    EXPECT_NE(shown.out.find(" lists: " + kShown[0] + ", " + kShown[1] + ", " + kShown[2] + ", " + kShown[3] + "\n"),
+              std::string::npos)
+        << shown.out;
+
+    RunResult checked = vesknet({"check"});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_TRUE(hasNoControl(checked.out)) << checked.out;
+    std::string expected;
+    for (const std::string& name : kShown)
+        expected += "PRIM lists " + name + ", which has no role record; mend: VeskCfg md PRIM " + name + "\n";
+    EXPECT_EQ(checked.out, expected);
+
+    RunResult drawn = vesknet({"graph"});
+    EXPECT_TRUE(hasNoControl(drawn.out)) << drawn.out;
+    EXPECT_NE(drawn.out.find("\"PRIM\" -> \"N\\x00U\""), std::string::npos) << drawn.out;
+    EXPECT_TRUE(drawn.out.ends_with("}\n"));
+
+    RunResult json = vesknet({"show", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    nlohmann::json network = nlohmann::json::parse(json.out);
+    for (const auto& computer : network["computers"]) {
+        if (computer["name"] != "PRIM") continue;
+        EXPECT_EQ(computer["list"], nlohmann::json({kNames[0], kNames[1], kNames[2], "caf\xc3\xa9"}));
+    }
+}
+
+// A hive that cannot be read is a finding, and says nothing about the
+// records it would list; the console's own store makes the world unreadable.
+TEST(Vesknet, UnreadableHivesAreFindings) {
+    TempWorld world;
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    world.addComputer("PRIM");
+    world.addComputer("DIST");
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    world.storeRecord("DIST", "PRIM", "admin", "pw", 1);
+    ASSERT_EQ(mkfifo((world.root() + "/PRIM/hklm.reg").c_str(), 0600), 0);
+    RunResult checked = vesknet({"check"});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_EQ(checked.out, world.root() + "/PRIM/hklm.reg cannot be read (error 5); mend: make it a regular file its "
+                                          "owner may read, or restore it from a copy\n");
+    std::remove((world.root() + "/ALPHA/hklm.reg").c_str());
+    ASSERT_EQ(mkfifo((world.root() + "/ALPHA/hklm.reg").c_str(), 0600), 0);
+    EXPECT_EQ(vesknet({"check"}).status, 2);
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 // vesknet: makes, inspects, checks and draws a simulated network for VeskCfg,
 // through the same world and hive code that VeskCfg itself runs on.
+#include <iconv.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/simulated/codepage.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/world.h"
@@ -19,7 +26,7 @@
 
 namespace {
 
-constexpr int kFailed = 2;  // the world cannot be read or changed
+constexpr int kFailed = 2;  // the world cannot be read or changed, or the command line is wrong
 
 struct Settings {
     std::string world;
@@ -115,64 +122,188 @@ int setFault(const Settings& settings, const std::string& name, const std::strin
     return replaceFile(folder, "faults", fileText(folder + "/faults") + line);
 }
 
+// A name as text output shows it: control characters, which a name read
+// from a hand-edited file may hold, and backslashes written \xHH and \\, so
+// that nothing reaches the terminal raw and every name reads one way.
+std::string printable(const std::string& name) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : name) {
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            if (byte == '\\') out += '\\';
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
-    for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
+    for (const std::string& item : items) out += (out.empty() ? "" : ", ") + printable(item);
     return out;
+}
+
+// Code page 1252's bytes 0x80 to 0x9F as Windows converts them; the bytes
+// it leaves undefined become the control characters of the same number, so
+// that every byte has a character of its own and converts back.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The name in UTF-8, as JSON needs it, from the world's code page; false
+// when it does not convert (a Shift-JIS name that is not one).
+bool toUtf8(const std::string& name, std::string& out) {
+    out.clear();
+    if (sim::ansiCodePage() != 932) {
+        for (unsigned char byte : name) appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
+        return true;
+    }
+    static iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string in = name;
+    out.resize(name.size() * 3 + 4);
+    char* from = in.data();
+    char* to = out.data();
+    size_t fromLeft = in.size(), toLeft = out.size();
+    if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) return false;
+    out.resize(out.size() - toLeft);
+    return true;
+}
+
+std::string hexOf(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+    return out;
+}
+
+// A name for JSON: its UTF-8 text; one that does not convert is given with
+// U+FFFD for what does not, and its bytes in hex under `<field>Hex` of
+// `entry`, so that nothing is lost.
+nlohmann::json jsonName(const std::string& name, nlohmann::json& entry, const std::string& field) {
+    std::string text;
+    if (toUtf8(name, text)) return text;
+    entry[field + "Hex"] = hexOf(name);
+    std::string replaced;
+    for (unsigned char byte : name) {
+        if (byte < 0x80) replaced += static_cast<char>(byte);
+        else appendUtf8(replaced, 0xFFFD);
+    }
+    return replaced;
+}
+
+nlohmann::json jsonNames(const std::vector<std::string>& names, nlohmann::json& entry, const std::string& field) {
+    nlohmann::json list = nlohmann::json::array();
+    nlohmann::json bytes = nlohmann::json::array();
+    bool lossy = false;
+    for (const std::string& name : names) {
+        nlohmann::json one = nlohmann::json::object();
+        list.push_back(jsonName(name, one, "name"));
+        lossy = lossy || one.contains("nameHex");
+        bytes.push_back(hexOf(name));
+    }
+    if (lossy) entry[field + "Hex"] = bytes;
+    return list;
 }
 
 nlohmann::json asJson(const vesknet::NetworkView& view) {
     nlohmann::json computers = nlohmann::json::array();
     for (const vesknet::Computer& computer : view.computers) {
         const vesknet::Record* record = view.record(computer.name);
-        nlohmann::json entry = {{"name", computer.name},
-                                {"role", vesknet::roleOf(view, computer.name)},
-                                {"offline", computer.offline},
-                                {"accounts", computer.accounts},
-                                {"faults", computer.faults}};
+        nlohmann::json entry = nlohmann::json::object();
+        entry["name"] = jsonName(computer.name, entry, "name");
+        entry["role"] = vesknet::roleOf(view, computer.name);
+        entry["offline"] = computer.offline;
+        entry["accounts"] = jsonNames(computer.accounts, entry, "accounts");
+        entry["faults"] = jsonNames(computer.faults, entry, "faults");
         if (record && record->readable) {
-            entry["primary"] = record->primary;
-            entry["storedAccount"] = record->userName;
+            entry["primary"] = jsonName(record->primary, entry, "primary");
+            entry["storedAccount"] = jsonName(record->userName, entry, "storedAccount");
         }
-        if (computer.hasList) entry["list"] = computer.list;
+        if (computer.hasList) entry["list"] = jsonNames(computer.list, entry, "list");
         if (computer.hiveBadLine) entry["hiveBadLine"] = computer.hiveBadLine;
+        if (!computer.hiveProblem.empty()) entry["hiveProblem"] = computer.hiveProblem;
         computers.push_back(entry);
     }
     nlohmann::json records = nlohmann::json::array();
     for (const vesknet::Record& record : view.records) {
-        nlohmann::json entry = {{"server", record.server}, {"readable", record.readable}};
+        nlohmann::json entry = nlohmann::json::object();
+        entry["server"] = jsonName(record.server, entry, "server");
+        entry["readable"] = record.readable;
         if (record.readable) {
-            entry["primary"] = record.primary;
+            entry["primary"] = jsonName(record.primary, entry, "primary");
             entry["isDistributed"] = record.isDistributed;
-            entry["storedAccount"] = record.userName;
+            entry["storedAccount"] = jsonName(record.userName, entry, "storedAccount");
         }
         records.push_back(entry);
     }
-    return {{"world", view.world}, {"console", view.console}, {"computers", computers}, {"records", records},
-            {"connections", view.connections}};
+    nlohmann::json document = nlohmann::json::object();
+    document["world"] = jsonName(view.world, document, "world");
+    document["console"] = jsonName(view.console, document, "console");
+    document["computers"] = computers;
+    document["records"] = records;
+    document["connections"] = jsonNames(view.connections, document, "connections");
+    return document;
+}
+
+// One line of text output, without the blanks that padding left at its end.
+void printLine(std::string line) {
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::printf("%s\n", line.c_str());
+}
+
+std::string padded(const std::string& text, size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
 void showText(const vesknet::NetworkView& view) {
-    std::printf("World %s, console %s.\n\n", view.world.c_str(), view.console.c_str());
+    printLine("World " + printable(view.world) + ", console " + printable(view.console) + ".");
+    printLine("");
+    const std::string indent(16, ' ');
     for (const vesknet::Computer& computer : view.computers) {
         const vesknet::Record* record = view.record(computer.name);
         std::string role = vesknet::roleOf(view, computer.name);
-        if (role == "distributed") role += " of " + record->primary;
-        std::printf("%-16s %-28s", computer.name.c_str(), role.c_str());
-        if (record && record->readable) std::printf(" stored account %s", record->userName.c_str());
-        if (computer.offline) std::printf(" (offline)");
-        std::printf("\n");
-        if (computer.hasList) std::printf("%16s lists: %s\n", "", computer.list.empty() ? "(nothing)" : joined(computer.list).c_str());
-        if (!computer.faults.empty()) std::printf("%16s faults: %s\n", "", joined(computer.faults).c_str());
-        if (computer.hiveBadLine) std::printf("%16s hklm.reg cannot be parsed at line %zu\n", "", computer.hiveBadLine);
+        if (role == "distributed") role += " of " + printable(record->primary);
+        std::string line = padded(printable(computer.name), 16) + " " + padded(role, 28);
+        if (record && record->readable) line += " stored account " + printable(record->userName);
+        if (computer.offline) line += " (offline)";
+        printLine(line);
+        if (computer.hasList) printLine(indent + " lists: " + (computer.list.empty() ? "(nothing)" : joined(computer.list)));
+        if (!computer.faults.empty()) printLine(indent + " faults: " + joined(computer.faults));
+        if (computer.hiveBadLine)
+            printLine(indent + " hklm.reg cannot be parsed at line " + std::to_string(computer.hiveBadLine));
+        if (!computer.hiveProblem.empty()) printLine(indent + " hklm.reg " + computer.hiveProblem);
     }
     for (const vesknet::Record& record : view.records) {
         if (!view.computer(record.server))
-            std::printf("%-16s %-28s (a record of a computer that is not in the world)\n", record.server.c_str(),
-                        vesknet::roleOf(view, record.server).c_str());
+            printLine(padded(printable(record.server), 16) + " " + padded(vesknet::roleOf(view, record.server), 28) +
+                      " (a record of a computer that is not in the world)");
     }
-    std::printf("\nOpen connections of %s: %s\n", view.console.c_str(),
-                view.connections.empty() ? "none" : joined(view.connections).c_str());
+    printLine("");
+    printLine("Open connections of " + printable(view.console) + ": " +
+              (view.connections.empty() ? "none" : joined(view.connections)));
 }
 
 int show(const Settings& settings, bool json) {
@@ -190,15 +321,17 @@ int check(const Settings& settings) {
     if (!vesknet::readNetwork(settings.world, settings.console, view, why)) return fail(why);
     std::vector<vesknet::Finding> findings = vesknet::audit(view);
     for (const vesknet::Finding& finding : findings)
-        std::printf("%s; mend: %s\n", finding.problem.c_str(), finding.mend.c_str());
+        std::printf("%s; mend: %s\n", printable(finding.problem).c_str(), printable(finding.mend).c_str());
     if (findings.empty()) std::printf("consistent: every record and every list agree.\n");
     return findings.empty() ? 0 : 1;
 }
 
+// A DOT identifier: quotes and backslashes escaped, control characters
+// (a NUL would end the text) written as \xHH.
 std::string quotedId(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
+    for (char c : printable(text)) {
+        if (c == '"') out += '\\';
         out += c;
     }
     return out + "\"";
@@ -218,9 +351,7 @@ std::string dotOf(const vesknet::NetworkView& view) {
     for (const vesknet::Record& record : view.records) {
         if (!record.readable || record.primary == record.server) continue;
         const vesknet::Computer* primary = view.computer(record.primary);
-        bool listed = false;
-        for (const std::string& name : primary ? primary->list : std::vector<std::string>())
-            if (name == record.server) listed = true;
+        bool listed = primary && primary->lists(record.server);
         dot += "  " + quotedId(record.primary) + " -> " + quotedId(record.server) +
                (listed ? ";\n" : " [color=red, fontcolor=red, label=\"record only\"];\n");
     }
@@ -233,6 +364,42 @@ std::string dotOf(const vesknet::NetworkView& view) {
         }
     }
     return dot + "}\n";
+}
+
+// Graphviz's dot, started with its arguments as they are (no shell reads
+// the file's name), the DOT text on its standard input.
+int drawSvg(const std::string& dot, const std::string& target) {
+    int input[2];
+    if (pipe2(input, O_CLOEXEC) != 0) return fail(std::string("a pipe for dot: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    std::vector<std::string> arguments = {"dot", "-Tsvg", "-o", target};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    int started = posix_spawnp(&child, "dot", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    if (started != 0) {
+        close(input[1]);
+        return fail("Graphviz's dot cannot be started (" + std::string(std::strerror(started)) +
+                    "); is it installed (apt-get install graphviz)?");
+    }
+    signal(SIGPIPE, SIG_IGN);  // a dot that ends early is told by its status
+    for (size_t written = 0; written < dot.size();) {
+        ssize_t count = write(input[1], dot.data() + written, dot.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        written += static_cast<size_t>(count);
+    }
+    close(input[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail("Graphviz's dot failed to write " + target);
+    return 0;
 }
 
 int graph(const Settings& settings, const std::string& format, const std::string& output) {
@@ -248,43 +415,42 @@ int graph(const Settings& settings, const std::string& format, const std::string
         std::fclose(file);
         return 0;
     }
-    std::string command = "dot -Tsvg -o '" + target + "'";
-    FILE* pipe = popen(command.c_str(), "w");
-    if (!pipe) return fail("Graphviz's dot cannot be started");
-    std::fputs(dot.c_str(), pipe);
-    if (pclose(pipe) != 0) return fail("Graphviz's dot failed; is it installed (apt-get install graphviz)?");
-    return 0;
+    return drawSvg(dot, target);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"vesknet: make, inspect, check and draw a simulated network for VeskCfg"};
+    CLI::App app{"vesknet: make, inspect, check and draw a simulated network for VeskCfg", "vesknet"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "vesknet " VESKCFG_VERSION);
     Settings settings;
-    app.add_option("--world", settings.world, "The world folder (default: VESKCFG_WORLD, as for VeskCfg)");
+    app.add_option("--world", settings.world, "The world folder (default: VESKCFG_WORLD, as for VeskCfg)")
+        ->type_name("DIR");
     app.add_option("--console", settings.console,
-                   "The computer VeskCfg runs on (default: VESKCFG_COMPUTERNAME, else the host's name)");
+                   "The computer VeskCfg runs on (default: VESKCFG_COMPUTERNAME, else the host's name)")
+        ->type_name("NAME");
 
     auto* initCommand = app.add_subcommand("init", "Create the world (folders 0700) and the console's computer");
     std::string name;
     std::vector<std::string> accounts;
     auto* addCommand = app.add_subcommand("add", "Add a computer, with the accounts that may open its ipc$ share");
-    addCommand->add_option("NAME", name, "The computer's name")->required();
-    addCommand->add_option("--account", accounts, "USER:PASSWORD, as often as needed");
+    addCommand->add_option("NAME", name, "The computer's name")->required()->type_name("NAME");
+    addCommand->add_option("--account", accounts, "USER:PASSWORD, as often as needed")->type_name("USER:PASSWORD");
     auto* offlineCommand = app.add_subcommand("offline", "Take a computer off the network");
-    offlineCommand->add_option("NAME", name, "The computer's name")->required();
+    offlineCommand->add_option("NAME", name, "The computer's name")->required()->type_name("NAME");
     auto* onlineCommand = app.add_subcommand("online", "Bring a computer back on the network");
-    onlineCommand->add_option("NAME", name, "The computer's name")->required();
+    onlineCommand->add_option("NAME", name, "The computer's name")->required()->type_name("NAME");
     std::string call;
     long code = 0, nth = 0;
     bool clear = false;
     auto* faultCommand = app.add_subcommand("fault", "Make a call acting on a computer fail with a code: every such "
                                                      "call, or only the N-th of a run; --clear removes them all");
-    faultCommand->add_option("NAME", name, "The computer's name")->required();
-    auto* callOption = faultCommand->add_option("CALL", call, "A call's name, such as RegSetValueExA or writeRecord");
-    faultCommand->add_option("CODE", code, "The Windows code it fails with");
-    faultCommand->add_option("N", nth, "Only the N-th such call of a run");
+    faultCommand->add_option("NAME", name, "The computer's name")->required()->type_name("NAME");
+    auto* callOption = faultCommand->add_option("CALL", call, "A call's name, such as RegSetValueExA or writeRecord "
+                                                              "(vesknet calls lists them)")->type_name("CALL");
+    faultCommand->add_option("CODE", code, "The Windows code it fails with")->type_name("CODE");
+    faultCommand->add_option("N", nth, "Only the N-th such call of a run")->type_name("N");
     auto* clearFlag = faultCommand->add_flag("--clear", clear, "Remove every injected failure of the computer");
     callOption->excludes(clearFlag);
     bool json = false;
@@ -295,9 +461,28 @@ int main(int argc, char** argv) {
                  "(exit 0 consistent, 1 not, 2 the world cannot be read)");
     std::string format = "dot", output;
     auto* graphCommand = app.add_subcommand("graph", "Draw the grouping, inconsistencies in red");
-    graphCommand->add_option("--format", format, "dot, or svg through Graphviz's dot")->check(CLI::IsMember({"dot", "svg"}));
-    graphCommand->add_option("-o", output, "The file to write (default: standard output)");
-    CLI11_PARSE(app, argc, argv);
+    graphCommand->add_option("--format", format, "dot, or svg through Graphviz's dot")
+        ->check(CLI::IsMember({"dot", "svg"}))
+        ->type_name("FORMAT");
+    graphCommand->add_option("-o", output, "The file to write (default: standard output)")->type_name("FILE");
+    auto* callsCommand = app.add_subcommand("calls", "List the calls that fault can make fail, one a line");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& asked) {
+        return app.exit(asked);
+    } catch (const CLI::CallForAllHelp& asked) {
+        return app.exit(asked);
+    } catch (const CLI::CallForVersion& asked) {
+        return app.exit(asked);
+    } catch (const CLI::ParseError& wrong) {
+        // As the manual says: one line, and 2.
+        std::fprintf(stderr, "vesknet: %s (vesknet --help says how)\n", wrong.what());
+        return kFailed;
+    }
+    if (callsCommand->parsed()) {
+        for (size_t i = 0; i < sim::kCallCount; ++i) std::printf("%s\n", sim::callName(static_cast<sim::Call>(i)));
+        return 0;
+    }
 
     if (settings.world.empty()) settings.world = sim::worldRoot();
     if (settings.console.empty()) settings.console = sim::localComputerName();

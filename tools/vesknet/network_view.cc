@@ -30,17 +30,23 @@ std::vector<std::string> linesOfFile(const std::string& path) {
 }
 
 // 0 with the hive read; the first line it cannot read; or 0 and an empty
-// hive when there is no file.
-size_t readHive(const std::string& folder, sim::Hive& hive) {
+// hive when there is no file. problem: why a file that is there cannot be
+// read at all.
+size_t readHive(const std::string& folder, sim::Hive& hive, std::string& problem) {
     sim::FileText text;
-    if (sim::readWholeFile(folder + "/hklm.reg", text)) return 0;
+    LONG code = sim::readWholeFile(folder + "/hklm.reg", text);
+    if (code == ERROR_FILE_NOT_FOUND) return 0;
+    if (code) {
+        problem = "cannot be read (error " + std::to_string(code) + ")";
+        return 0;
+    }
     return sim::parseHive(hive, std::move(text));
 }
 
 void readList(const std::string& folder, Computer& computer) {
     sim::Hive hive;
-    computer.hiveBadLine = readHive(folder, hive);
-    if (computer.hiveBadLine) return;
+    computer.hiveBadLine = readHive(folder, hive, computer.hiveProblem);
+    if (computer.hiveUnusable()) return;
     char root[MAX_PATH] = {};
     ZenthalListRoot(root, sizeof root);
     sim::RegKey* list = hive.find(std::string(root) + "\\VeskDistributedServers");
@@ -48,7 +54,10 @@ void readList(const std::string& folder, Computer& computer) {
     computer.hasList = true;
     sim::ValueCursor cursor;
     sim::ValueView value;
-    for (size_t index = 0; hive.valueAt(*list, index, cursor, value); ++index) computer.list.emplace_back(value.name);
+    for (size_t index = 0; hive.valueAt(*list, index, cursor, value); ++index) {
+        computer.list.emplace_back(value.name);
+        computer.listed.insert(sim::upperText(value.name));
+    }
 }
 
 // A record as VeskCfg reads it: any value of at most 76 bytes, the rest zero.
@@ -71,7 +80,13 @@ bool recordOf(const std::string& server, sim::Hive& hive, sim::RegKey& key, Reco
 
 bool readRecords(const std::string& folder, NetworkView& view, std::string& why) {
     sim::Hive hive;
-    if (size_t line = readHive(folder, hive)) {
+    std::string problem;
+    size_t line = readHive(folder, hive, problem);
+    if (!problem.empty()) {
+        why = folder + "/hklm.reg " + problem + ": the console's record store cannot be read";
+        return false;
+    }
+    if (line) {
         why = folder + "/hklm.reg, line " + std::to_string(line) + ": the console's record store cannot be parsed";
         return false;
     }
@@ -89,21 +104,22 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
     }
     std::sort(view.records.begin(), view.records.end(),
               [](const Record& a, const Record& b) { return a.server < b.server; });
+    for (size_t at = 0; at < view.records.size(); ++at) view.recordAt.emplace(sim::upperText(view.records[at].server), at);
     return true;
 }
 
 }  // namespace
 
+bool Computer::lists(const std::string& server) const { return listed.count(sim::upperText(server)) > 0; }
+
 const Computer* NetworkView::computer(const std::string& name) const {
-    for (const Computer& each : computers)
-        if (sim::sameName(each.name, name)) return &each;
-    return nullptr;
+    auto found = computerAt.find(sim::upperText(name));
+    return found == computerAt.end() ? nullptr : &computers[found->second];
 }
 
 const Record* NetworkView::record(const std::string& server) const {
-    for (const Record& each : records)
-        if (sim::sameName(each.server, server)) return &each;
-    return nullptr;
+    auto found = recordAt.find(sim::upperText(server));
+    return found == recordAt.end() ? nullptr : &records[found->second];
 }
 
 bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why) {
@@ -133,6 +149,7 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
     closedir(dir);
     std::sort(view.computers.begin(), view.computers.end(),
               [](const Computer& a, const Computer& b) { return a.name < b.name; });
+    for (size_t at = 0; at < view.computers.size(); ++at) view.computerAt.emplace(sim::upperText(view.computers[at].name), at);
     const Computer* here = view.computer(console);
     if (!here) return true;  // nothing stored yet
     std::string folder = world + "/" + here->name;
@@ -149,22 +166,23 @@ std::string roleOf(const NetworkView& view, const std::string& server) {
 
 std::vector<Finding> audit(const NetworkView& view) {
     std::vector<Finding> findings;
-    auto listed = [&](const std::string& primary, const std::string& server) {
-        const Computer* computer = view.computer(primary);
-        if (!computer) return false;
-        for (const std::string& name : computer->list)
-            if (sim::sameName(name, server)) return true;
-        return false;
-    };
     for (const Record& record : view.records) {
+        const Computer* primary = record.readable ? view.computer(record.primary) : nullptr;
+        // A list that cannot be read says nothing: its own finding comes below.
+        if (primary && primary->hiveUnusable()) continue;
         if (!record.readable) {
             findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + record.server});
-        } else if (record.primary != record.server && !listed(record.primary, record.server)) {
+        } else if (record.primary != record.server && !(primary && primary->lists(record.server))) {
             findings.push_back({record.server + "'s record names " + record.primary + ", which does not list it",
                                 "VeskCfg frd " + record.primary + " " + record.server});
         }
     }
     for (const Computer& computer : view.computers) {
+        if (!computer.hiveProblem.empty()) {
+            findings.push_back({view.world + "/" + computer.name + "/hklm.reg " + computer.hiveProblem,
+                                "make it a regular file its owner may read, or restore it from a copy"});
+            continue;
+        }
         if (computer.hiveBadLine) {
             findings.push_back({view.world + "/" + computer.name + "/hklm.reg, line " +
                                     std::to_string(computer.hiveBadLine) + ", cannot be parsed",

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vesknet {
@@ -23,8 +25,13 @@ struct Computer {
     std::vector<std::string> accounts;  // user names only
     std::vector<std::string> faults;    // the faults file's lines
     size_t hiveBadLine = 0;             // non-zero: hklm.reg cannot be parsed there
+    std::string hiveProblem;            // not empty: why hklm.reg cannot be read at all
     bool hasList = false;
     std::vector<std::string> list;  // its VeskDistributedServers, in index order
+
+    bool hiveUnusable() const { return hiveBadLine || !hiveProblem.empty(); }
+    bool lists(const std::string& server) const;  // without regard to case
+    std::unordered_set<std::string> listed;        // the list's names, upper-cased
 };
 
 struct NetworkView {
@@ -36,10 +43,13 @@ struct NetworkView {
 
     const Computer* computer(const std::string& name) const;  // without regard to case
     const Record* record(const std::string& server) const;    // likewise
+
+    // By upper-cased name, once the world is read.
+    std::unordered_map<std::string, size_t> computerAt, recordAt;
 };
 
 // Reads the world. False, with why, when it cannot be read: no such folder,
-// or a console store that cannot be parsed.
+// or a console store that cannot be read or parsed.
 bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why);
 
 // One inconsistency, and the VeskCfg command that mends it.

@@ -3,13 +3,15 @@
 // same files once. Each figure is the median of several runs of the real
 // binary, process start included; each ratio is to the floor on its line.
 //
-//   veskcfg-scale [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG
+//   veskcfg-scale [--runs N] [--sizes 1000,10000,...] [--strace]
+//                 [--vesknet VESKNET [--computers 1000,10000,...]] VESKCFG
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,7 +36,9 @@ constexpr double kLimitSeconds = 3;
 
 struct Options {
     std::string binary;
+    std::string vesknet;
     std::vector<long> sizes = {1000, 10000, 100000, 1000000};
+    std::vector<long> computers = {1000, 10000, 100000};
     int runs = 5;
     bool strace = false;
     // When a figure passes this, the next size (ten times larger) is not measured.
@@ -358,26 +362,92 @@ void benchStart(const Options& options) {
     line("VeskCfg (usage text)", usage, truth, "true", 0);
 }
 
-Options parse(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc) {
-            options.runs = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--sizes" && i + 1 < argc) {
-            options.sizes.clear();
-            std::stringstream list(argv[++i]);
-            for (std::string item; std::getline(list, item, ',');) options.sizes.push_back(std::atol(item.c_str()));
-        } else if (arg == "--strace") {
-            options.strace = true;
-        } else if (arg.starts_with("-")) {
-            options.binary.clear();  // an option it does not know, --help included: the usage
-            break;
-        } else {
-            options.binary = std::filesystem::absolute(arg).string();
+// A world of n computers, a primary for every hundred with the ninety-nine
+// after it listed and attached, every record in the console's store; one
+// server in a thousand left with a record its primary does not list.
+void networkWorld(TempWorld& world, long n) {
+    std::string store = "REGEDIT4\n\n[" + kServersKey + "]\n\n";
+    store.reserve(static_cast<size_t>(n) * 400);
+    std::string list;
+    std::string primary;
+    for (long i = 0; i < n; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "C%06ld", i);
+        world.addComputer(name, {"admin:pw"});
+        bool isPrimary = i % 100 == 0;
+        if (isPrimary) {
+            if (!primary.empty()) world.write(primary + "/hklm.reg", list);
+            primary = name;
+            list = "REGEDIT4\n\n" + kListKey;
+        } else if (i % 1000 != 999) {
+            list += "\"" + std::string(name) + "\"=hex(1):\n";
         }
+        std::string key = kServersKey + "\\" + name;
+        store += "[" + key + "]\n\n[" + key + "\\Vesklane]\n\"Slot_1\"=hex:" +
+                 hexOf(roleRecordBytes(primary, isPrimary ? 0 : 1, "admin", "pw")) + "\n\n";
     }
-    return options;
+    if (!primary.empty()) world.write(primary + "/hklm.reg", list);
+    world.write("ALPHA/hklm.reg", store);
+}
+
+void benchVesknet(const Options& options, long n, bool& overLimit) {
+    TempWorld world;
+    unsetenv("VESKCFG_TRACE");
+    networkWorld(world, n);
+    sync();
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    std::printf("\nvesknet, %ld computers\n", n);
+    auto process = [](std::vector<std::string> argv) { return [argv] { return runProcess(argv); }; };
+    Figure floor = median(options.runs, process({"sh", "-c", "find \"$0\" -type f -exec cat {} + >/dev/null", world.root()}));
+    std::printf("  %-30s %9.1f ms\n", "floor find+cat (every file)", floor.seconds * 1e3);
+    const std::vector<std::pair<const char*, std::vector<std::string>>> kCommands = {
+        {"show", {"show"}}, {"show --json", {"show", "--json"}}, {"check", {"check"}}, {"graph", {"graph"}}};
+    for (const auto& [what, arguments] : kCommands) {
+        std::vector<std::string> argv = {options.vesknet};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        Figure figure;
+        if (!overLimit) {
+            figure = median(options.runs, process(argv));
+            figure.peakKb = peakOf(argv);
+            if (figure.status == 1) figure.status = 0;  // check finds what the world was made with
+            overLimit = figure.seconds > kLimitSeconds * 10;
+        }
+        line(what, figure, floor, "find+cat", 0);
+        if (figure.measured) std::printf("  %-30s %9.2f us a computer\n", "", figure.seconds * 1e6 / n);
+    }
+}
+
+// Every option checked as it is read: a count that is not one is refused,
+// never taken as 1 or 0.
+int parse(int argc, char** argv, Options& options) {
+    CLI::App app{"How VeskCfg's commands, and vesknet's, grow with the size of what they read", "veskcfg-scale"};
+    app.add_option("--runs", options.runs, "Runs of each figure, whose median is shown")->check(CLI::Range(1, 1000));
+    app.add_option("--sizes", options.sizes, "Names in the list and records in the store, one figure each")
+        ->delimiter(',')
+        ->check(CLI::Range(1L, 100000000L))
+        ->type_name("N,N,...");
+    app.add_option("--computers", options.computers, "Computers of the world for vesknet's figures")
+        ->delimiter(',')
+        ->check(CLI::Range(1L, 10000000L))
+        ->type_name("N,N,...");
+    app.add_option("--vesknet", options.vesknet, "vesknet, whose subcommands are then measured too")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    app.add_flag("--strace", options.strace, "Count each command's system calls as well (needs strace)");
+    app.add_option("VESKCFG", options.binary, "The VeskCfg program")->required()->check(CLI::ExistingFile)->type_name("FILE");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& asked) {
+        app.exit(asked);
+        return 0;
+    } catch (const CLI::ParseError& wrong) {
+        std::fprintf(stderr, "veskcfg-scale: %s (veskcfg-scale --help says how)\n", wrong.what());
+        return 2;
+    }
+    options.binary = std::filesystem::absolute(options.binary).string();
+    if (!options.vesknet.empty()) options.vesknet = std::filesystem::absolute(options.vesknet).string();
+    return -1;
 }
 
 }  // namespace
@@ -385,18 +455,16 @@ Options parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 4 && std::string(argv[1]) == "--peak-of") return measurePeak(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    Options options = parse(argc, argv);
-    if (options.binary.empty()) {
-        bool asked = argc == 2 && std::string(argv[1]) == "--help";
-        std::fprintf(asked ? stdout : stderr, "usage: %s [--runs N] [--sizes 1000,10000,...] [--strace] VESKCFG-BINARY\n",
-                     argv[0]);
-        return asked ? 0 : 2;
-    }
+    Options options;
+    if (int done = parse(argc, argv, options); done >= 0) return done;
     std::printf("%s, median of %d runs; ratios to the floor named on each line\n", options.binary.c_str(), options.runs);
     benchStart(options);
     bool overLimit = false;
     for (long n : options.sizes) benchList(options, n, overLimit);
     overLimit = false;
     for (long n : options.sizes) benchStore(options, n, overLimit);
+    overLimit = false;
+    if (!options.vesknet.empty())
+        for (long n : options.computers) benchVesknet(options, n, overLimit);
     return 0;
 }

@@ -24,7 +24,9 @@ target_include_directories(vesknative PUBLIC ${PROJECT_SOURCE_DIR})
 
 target_link_libraries(veskcore PUBLIC vesknative Quenbase Zenthal Morvane advapi32 mpr)
 
-add_executable(VeskCfg cli/main.cc)
+enable_language(RC)
+configure_file(platform/native/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+add_executable(VeskCfg cli/main.cc ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(VeskCfg veskcore)
 
 if(BUILD_TESTING)

@@ -10,28 +10,58 @@ if(WIN32)
   # machine without the product, hence a folder of their own.
   install(TARGETS VeskCfg RUNTIME DESTINATION .)
   install(TARGETS Quenbase Zenthal Morvane RUNTIME DESTINATION standins)
-  install(FILES docs/standins.txt DESTINATION standins RENAME README.txt)
-  install(FILES docs/administrators.md DESTINATION .)
+  # Text files with Windows line ends, for Notepad; made again when they change.
+  foreach(file docs/standins.txt docs/administrators.md)
+    get_filename_component(name ${file} NAME)
+    file(READ ${PROJECT_SOURCE_DIR}/${file} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${CMAKE_BINARY_DIR}/crlf/${name} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${file})
+  endforeach()
+  install(FILES ${CMAKE_BINARY_DIR}/crlf/standins.txt DESTINATION standins RENAME README.txt)
+  install(FILES ${CMAKE_BINARY_DIR}/crlf/administrators.md DESTINATION . RENAME administrators.txt)
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGE_FILE_NAME veskcfg-${PROJECT_VERSION}-windows)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # Unpacked, everything is in one folder of that name.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   include(GNUInstallDirs)
   install(TARGETS VeskCfg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES docs/man/VeskCfg.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_BINARY_DIR}/VeskCfg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES tools/completion/VeskCfg.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME VeskCfg)
   if(TARGET vesknet)
     install(TARGETS vesknet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES docs/man/vesknet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${CMAKE_BINARY_DIR}/vesknet.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     install(FILES tools/completion/vesknet.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
             RENAME vesknet)
   endif()
-  install(FILES docs/administrators.md README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
+  install(FILES docs/administrators.md README.md packaging/copyright
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
+  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME veskcfg)
+  # Manual pages and the changelog go compressed, as Debian's policy asks.
+  set(compressed)
+  foreach(file docs/man/VeskCfg.1 docs/man/vesknet.1 packaging/changelog)
+    get_filename_component(name ${file} NAME)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.gz
+                       COMMAND sh -c "gzip -9nc '${PROJECT_SOURCE_DIR}/${file}' > '${CMAKE_BINARY_DIR}/${name}.gz'"
+                       DEPENDS ${PROJECT_SOURCE_DIR}/${file} VERBATIM)
+    list(APPEND compressed ${CMAKE_BINARY_DIR}/${name}.gz)
+  endforeach()
+  add_custom_target(compressed-docs ALL DEPENDS ${compressed})
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
   # Both programs are linked statically: the package needs no library.
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VeskCfg developers <veskcfg@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VeskCfg developers <developers@veskcfg.org>")
+  set(CPACK_PACKAGE_DESCRIPTION "VeskCfg makes a server of the Vesklane backup option a primary, attaches
+distributed servers to it, detaches and removes them, lists roles and changes
+the stored account that reaches a server. This build runs on a simulated
+network of computers kept in a folder; vesknet makes, shows, checks and draws
+such a network.")
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "graphviz, man-db")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

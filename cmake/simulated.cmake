@@ -68,17 +68,19 @@ else()
   message(WARNING "CLI11 or nlohmann/json missing (apt-get install libcli11-dev nlohmann-json3-dev): no vesknet")
 endif()
 
-add_executable(veskcfg-demo tools/demo.cc)
-target_link_libraries(veskcfg-demo vesksupport)
-add_dependencies(veskcfg-demo VeskCfg)
+# The demonstration and the benchmark read their command lines with CLI11 too.
 if(TARGET vesknet)
-  add_dependencies(veskcfg-demo vesknet)
-endif()
+  add_executable(veskcfg-demo tools/demo.cc)
+  target_include_directories(veskcfg-demo PRIVATE ${CLI11_INCLUDE_DIR})
+  target_link_libraries(veskcfg-demo vesksupport)
+  add_dependencies(veskcfg-demo VeskCfg vesknet)
 
-add_executable(veskcfg-scale bench/scale.cc)
-target_link_libraries(veskcfg-scale vesksupport)
-if(NOT VESKCFG_SANITIZE)
-  target_link_options(veskcfg-scale PRIVATE -static)  # small, for the peak sizes it measures
+  add_executable(veskcfg-scale bench/scale.cc)
+  target_include_directories(veskcfg-scale PRIVATE ${CLI11_INCLUDE_DIR})
+  target_link_libraries(veskcfg-scale vesksupport)
+  if(NOT VESKCFG_SANITIZE)
+    target_link_options(veskcfg-scale PRIVATE -static)  # small, for the peak sizes it measures
+  endif()
 endif()
 
 if(BUILD_TESTING)

@@ -15,6 +15,7 @@ if [ "$scope" = all ]; then  # the Windows build, Wine to run it, the package ch
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
   [ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
   command -v man >/dev/null || needed+=(man-db)
+  command -v lintian >/dev/null || needed+=(lintian)
 fi
 command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
 [ ${#needed[@]} -eq 0 ] && exit 0

@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 echo "== packages"
 (cd build/linux && cpack >/dev/null && ls veskcfg_*.deb)
 (cd build/windows && cpack >/dev/null && ls veskcfg-*-windows.zip)
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning --tag-display-limit 0 build/linux/veskcfg_*.deb 2>&1 | grep -v "root privileges" || true
+  lintian --fail-on error,warning build/linux/veskcfg_*.deb >/dev/null 2>&1 || { echo "FAILED: lintian"; exit 1; }
+  echo "lintian: no error and no warning"
+fi
 [ "$(id -u)" -eq 0 ] || { echo "not root: the .deb is not installed"; exit 0; }
 dpkg -i build/linux/veskcfg_*.deb >/dev/null
 trap 'dpkg -r veskcfg >/dev/null' EXIT

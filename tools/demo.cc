@@ -1,6 +1,7 @@
 // A short session with VeskCfg on a small simulated network that vesknet
 // makes, typed as a person would type it, printed as the console shows it;
 // it ends with what vesknet shows, checks and draws of the network.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,8 +12,8 @@
 
 namespace {
 
-const char* veskcfg;
-const char* vesknet;
+std::string veskcfg;
+std::string vesknet;
 std::string world;
 
 void say(const std::string& text) { std::printf("\n# %s\n", text.c_str()); }
@@ -24,7 +25,7 @@ void show(const char* program, const std::vector<std::string>& arguments, const 
     RunOptions options;
     options.keys = keys;
     options.outputOnTerminal = true;
-    RunResult result = runVeskCfg(program == std::string("VeskCfg") ? veskcfg : vesknet, arguments, options);
+    RunResult result = runVeskCfg((program == std::string("VeskCfg") ? veskcfg : vesknet).c_str(), arguments, options);
     std::string shown;
     for (char c : result.echo + result.err)
         if (c != '\r') shown += c;
@@ -42,14 +43,23 @@ void net(const std::vector<std::string>& arguments) { show("vesknet", arguments)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s VESKCFG VESKNET WORLD-DIRECTORY PICTURE.svg\n", argv[0]);
+    CLI::App app{"The demonstration: a simulated network made, grouped, broken, mended and drawn", "veskcfg-demo"};
+    std::string picture;
+    app.add_option("VESKCFG", veskcfg, "The VeskCfg program")->required()->check(CLI::ExistingFile)->type_name("FILE");
+    app.add_option("VESKNET", vesknet, "The vesknet program")->required()->check(CLI::ExistingFile)->type_name("FILE");
+    app.add_option("WORLD", world, "The folder to make the world in; it must not exist yet")
+        ->required()
+        ->check(CLI::NonexistentPath)
+        ->type_name("DIR");
+    app.add_option("PICTURE", picture, "The SVG file to draw the network in")->required()->type_name("FILE");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& asked) {
+        return app.exit(asked);
+    } catch (const CLI::ParseError& wrong) {
+        std::fprintf(stderr, "veskcfg-demo: %s (veskcfg-demo --help says how)\n", wrong.what());
         return 2;
     }
-    veskcfg = argv[1];
-    vesknet = argv[2];
-    world = argv[3];
-    const std::string picture = argv[4];
     setenv("VESKCFG_WORLD", world.c_str(), 1);
     setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
 

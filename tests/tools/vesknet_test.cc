@@ -68,8 +68,11 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
     EXPECT_NE(drawn.out.find("\"PRIM\" -> \"NEW\" [color=red"), std::string::npos) << drawn.out;
     EXPECT_NE(drawn.out.find("\"PRIM\" -> \"DIST\";"), std::string::npos) << drawn.out;
     if (system("command -v dot >/dev/null") == 0) {
-        ASSERT_EQ(vesknet({"graph", "--format", "svg", "-o", world + "/net.svg"}).status, 0);
-        std::ifstream svg(world + "/net.svg");
+        // The file's name reaches dot as it is: no shell reads it.
+        const std::string picture = world + "/net'$(touch ran).svg";
+        ASSERT_EQ(vesknet({"graph", "--format", "svg", "-o", picture}).status, 0);
+        EXPECT_FALSE(std::ifstream("ran").good());
+        std::ifstream svg(picture);
         std::stringstream text;
         text << svg.rdbuf();
         EXPECT_NE(text.str().find("<svg"), std::string::npos);
@@ -141,6 +144,7 @@ TEST(Vesknet, HostileNamesReachNoTerminalRaw) {
 
     RunResult shown = vesknet({"show"});
     EXPECT_TRUE(hasNoControl(shown.out)) << shown.out;
+    EXPECT_EQ(shown.out.find(" \n"), std::string::npos) << shown.out;  // no line ends in padding
     EXPECT_NE(shown.out.find(" lists: " + kShown[0] + ", " + kShown[1] + ", " + kShown[2] + ", " + kShown[3] + "\n"),
               std::string::npos)
         << shown.out;

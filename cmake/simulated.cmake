@@ -8,6 +8,7 @@ add_library(vesksim STATIC
   platform/simulated/faults.cc
   platform/simulated/trace.cc
   platform/simulated/hive.cc
+  platform/simulated/value_lines.cc
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc

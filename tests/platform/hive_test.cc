@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
@@ -9,6 +11,7 @@
 
 #include "platform/simulated/codepage.h"
 #include "platform/simulated/hive.h"
+#include "tools/support/temp_world.h"
 
 namespace {
 
@@ -125,6 +128,48 @@ TEST(Hive, FindsKeysInAnyCase) {
     const auto& subkeys = hive.subkeysOf(*parent);
     ASSERT_EQ(subkeys.size(), 20u);
     EXPECT_EQ(subkeys[19]->path, "S\\Key19x");
+}
+
+// A large file is read in stretches, in two halves at once: the headers
+// about the middle and at the stretches' edges are all found, whether the
+// middle falls on a header's bracket, inside its line or on the line end
+// before it.
+TEST(Hive, LargeFilesReadInHalvesLoseNoHeader) {
+    TempWorld world;
+    const std::string path = world.root() + "/large.reg";
+    constexpr int kKeys = 460000;
+    auto block = [](int i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "[HKEY_LOCAL_MACHINE\\K%07d]\n\"v\"=\"x\"\n", i);
+        return std::string(text);
+    };
+    const size_t length = block(0).size();
+    for (size_t middleAt : {size_t{0}, size_t{7}, length - 1}) {
+        // The middle of the file lands `middleAt` bytes into a key's block.
+        const std::string start = "REGEDIT4\n\n";
+        size_t padding = 2;
+        while ((start.size() + padding + kKeys * length) / 2 % length !=
+               (middleAt + start.size() + padding) % length)
+            ++padding;
+        std::string text = start + ";" + std::string(padding - 2, 'p') + "\n";
+        for (int i = 0; i < kKeys; ++i) text += block(i);
+        ASSERT_GT(text.size(), 16u << 20);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        sim::Hive hive;
+        size_t badLine = 99;
+        ASSERT_EQ(sim::loadHiveFile(path, hive, badLine), 0);
+        EXPECT_EQ(badLine, 0u);
+        int middle = static_cast<int>((text.size() / 2 - start.size() - padding) / length);
+        for (int i : {0, middle - 2, middle - 1, middle, middle + 1, middle + 2, kKeys - 1}) {
+            char name[16];
+            std::snprintf(name, sizeof name, "k%07d", i);
+            sim::RegKey* key = hive.find(name);
+            ASSERT_NE(key, nullptr) << name << ", middle " << middleAt;
+            ASSERT_EQ(hive.readValues(*key), 0u);
+            sim::ValueView value;
+            EXPECT_TRUE(hive.findValue(*key, "V", value)) << name;
+        }
+    }
 }
 
 TEST(Hive, ReportsTheFirstLineThatCannotBeRead) {

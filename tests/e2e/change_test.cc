@@ -308,7 +308,7 @@ TEST(WholeOrAbsent, InterruptAtAnyMoment) {
             bool held = interrupted.err.find("came during a change and was held") != std::string::npos;
             if (inTheChange) {
                 EXPECT_TRUE(sent);
-                EXPECT_TRUE(held) << interrupted.err;
+                EXPECT_TRUE(held) << interrupted.status << " " << interrupted.err;
             }
             if (held) {
                 EXPECT_EQ(interrupted.status, 0);

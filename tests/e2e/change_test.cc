@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -229,7 +230,10 @@ TEST(WholeOrAbsent, KeysTypedWhileWaitingAreThePromptsAsTyped) {
 // Ended, whether or not the runner has reaped it yet.
 bool hasEnded(pid_t process) {
     siginfo_t info = {};
-    return waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == process;
+    int result;
+    while ((result = waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT)) != 0 && errno == EINTR) {
+    }
+    return result != 0 || info.si_pid == process;
 }
 
 // An interrupt at any moment of md or rd: the change is whole or absent, and
@@ -289,11 +293,14 @@ TEST(WholeOrAbsent, InterruptAtAnyMoment) {
             options.afterTyping = [&](pid_t child, int) {
                 sender = std::thread([&, child] {
                     if (inTheChange) {
-                        while (!waitsForALock(child) && !hasEnded(child)) usleep(100);
+                        // A run that never waits for it is let go after a while, and said so.
+                        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                        while (!waitsForALock(child) && !hasEnded(child) && std::chrono::steady_clock::now() < giveUp)
+                            usleep(200);
                     } else {
                         usleep(delayUs);
                     }
-                    sent = !hasEnded(child);
+                    sent = !hasEnded(child) && (!inTheChange || waitsForALock(child));
                     kill(child, signal);
                     if (lock >= 0) {
                         usleep(1000);

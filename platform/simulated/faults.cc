@@ -14,8 +14,8 @@ namespace sim {
 namespace {
 
 const char* const kCallNames[kCallCount] = {
-    "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegEnumValueA",
-    "RegConnectRegistryA", "RegCloseKey", "RegFlushKey", "WNetAddConnection2A", "WNetCancelConnection2A",
+    "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "RegSetKeyValueA", "RegDeleteValueA",
+    "RegEnumValueA", "RegConnectRegistryA", "RegCloseKey", "RegFlushKey", "WNetAddConnection2A", "WNetCancelConnection2A",
     "GetComputerNameA", "FormatMessageA", "loadStore", "readRecord", "writeRecord", "deleteRecord", "commitStore",
     "productInfo",
 };

@@ -15,8 +15,8 @@ namespace sim {
 
 // The calls that can be made to fail, by the name the faults file uses.
 enum class Call {
-    RegOpenKeyExA, RegQueryValueExA, RegCreateKeyExA, RegSetValueExA, RegDeleteValueA, RegEnumValueA,
-    RegConnectRegistryA, RegCloseKey, RegFlushKey, WNetAddConnection2A, WNetCancelConnection2A,
+    RegOpenKeyExA, RegQueryValueExA, RegCreateKeyExA, RegSetValueExA, RegSetKeyValueA, RegDeleteValueA,
+    RegEnumValueA, RegConnectRegistryA, RegCloseKey, RegFlushKey, WNetAddConnection2A, WNetCancelConnection2A,
     GetComputerNameA, FormatMessageA, loadStore, readRecord, writeRecord, deleteRecord, commitStore,
     productInfo,
 };

@@ -405,6 +405,32 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
     });
 }
 
+// The subkey, when missing, is created with the value in one change: one
+// write of the hive where RegCreateKeyExA and RegSetValueExA make two.
+LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, const void* data, DWORD dataSize) {
+    SimKey parent;
+    if (LONG code = resolveParent(key, Call::RegSetKeyValueA, parent)) return code;
+    if (key != HKEY_LOCAL_MACHINE && !(handleOf(key)->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    std::vector<std::string> parts;
+    if (LONG code = splitSubKey(subKey, parts)) return code;
+    for (const std::string& part : parts)
+        if (!sim::isStorableKeyName(part)) return ERROR_INVALID_PARAMETER;
+    std::string_view name = valueName ? valueName : "";
+    if (name.size() > kLongestValueName) return ERROR_INVALID_PARAMETER;
+    if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+    std::string_view bytes = data ? std::string_view(static_cast<const char*>(data), dataSize) : "";
+    if (LONG code = openParent(parent)) return code;
+    const std::string path = joined(parent.path, parts);
+    return changeHive(parent, [&](sim::Hive& hive, sim::RegKey&, bool& changed) -> LONG {
+        sim::RegKey* at = nullptr;
+        if (LONG code = findKey(parent.folder, hive, path, at)) return code;
+        if (!at) at = &hive.create(path, changed);
+        if (LONG code = readValues(parent.folder, hive, *at)) return code;
+        changed = hive.setValue(*at, name, type, bytes) || changed;
+        return ERROR_SUCCESS;
+    });
+}
+
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
     SimKey* handle = nullptr;
     if (LONG code = resolveForChange(key, Call::RegDeleteValueA, handle)) return code;

@@ -39,13 +39,8 @@ LONG putSlot(LPCSTR server, LONG type, const void* record, DWORD size) {
     if (LONG code = StandInFault("writeRecord")) return code;
     char path[MAX_PATH];
     if (LONG code = recordKeyPath(server, type, path)) return code;
-    HKEY key = nullptr;
-    if (LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr))
-        return code;
-    LONG code = RegSetValueExA(key, kSlotValue, 0, REG_BINARY, static_cast<const BYTE*>(record), size);
-    RegCloseKey(key);
-    return code;
+    // One call, so that a new record is one write of the store, not two.
+    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, kSlotValue, REG_BINARY, record, size);
 }
 
 }  // namespace

@@ -139,6 +139,8 @@ TEST_F(RegistryTest, AnswersWithWindowsCodes) {
     HKEY readOnly = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Codes", 0, KEY_READ, &readOnly), 0);
     EXPECT_EQ(RegSetValueExA(readOnly, "New", 0, REG_SZ, nullptr, 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetKeyValueA(readOnly, "Sub", "New", REG_SZ, nullptr, 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Codes\\Sub", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegCloseKey(readOnly), 0);
     EXPECT_EQ(RegCloseKey(readOnly), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);

@@ -12,8 +12,32 @@ add_library(vesksim STATIC
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc
+  platform/smb/smb_network.cc
 )
 target_include_directories(vesksim PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vesksim PUBLIC ${CMAKE_DL_LIBS})
+
+# The smb network's winreg client, over Samba's client libraries: a module
+# of its own, loaded only by a run with VESKCFG_NETWORK=smb.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(SAMBA_CLIENT QUIET IMPORTED_TARGET dcerpc samba-credentials samba-hostconfig ndr_standard)
+endif()
+find_library(SAMBA_ERRORS_LIBRARY NAMES samba-errors libsamba-errors.so.1)
+if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY)
+  enable_language(C)
+  add_library(veskcfg-smb MODULE platform/smb/winreg_client.c)
+  set_target_properties(veskcfg-smb PROPERTIES PREFIX "" C_STANDARD 11 C_EXTENSIONS ON)
+  target_include_directories(veskcfg-smb PRIVATE ${PROJECT_SOURCE_DIR})
+  target_include_directories(veskcfg-smb SYSTEM PRIVATE ${SAMBA_CLIENT_INCLUDE_DIRS})
+  target_compile_options(veskcfg-smb PRIVATE ${SAMBA_CLIENT_CFLAGS_OTHER})
+  target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT ${SAMBA_ERRORS_LIBRARY})
+  include(GNUInstallDirs)
+  set(VESKCFG_SMB_MODULE_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/veskcfg)
+  target_compile_definitions(vesksim PRIVATE VESKCFG_SMB_MODULE="${VESKCFG_SMB_MODULE_DIR}/veskcfg-smb.so")
+else()
+  message(STATUS "samba-dev missing (apt-get install samba-dev): no smb network in this build")
+endif()
 
 # The maker's libraries; the record store keeps its records in the registry.
 add_library(veskmaker STATIC
@@ -38,10 +62,13 @@ target_link_libraries(veskcore PUBLIC veskmaker vesksim vesksimconsole)
 
 add_executable(VeskCfg cli/main.cc)
 target_link_libraries(VeskCfg veskcore)
+if(TARGET veskcfg-smb)
+  add_dependencies(VeskCfg veskcfg-smb)
+endif()
 if(NOT VESKCFG_SANITIZE)
-  # Linked statically, as the Windows program is: no dynamic loader to wait
-  # for, so the usage text costs little more than /bin/true.
-  target_link_options(VeskCfg PRIVATE -static)
+  # Only the C library is linked dynamically, so that the smb network's
+  # module can be loaded: the usage text costs little more than /bin/true.
+  target_link_options(VeskCfg PRIVATE -static-libstdc++ -static-libgcc)
 endif()
 
 # Runs VeskCfg on a pseudo-terminal and builds throw-away worlds: for the
@@ -63,7 +90,7 @@ if(CLI11_INCLUDE_DIR AND nlohmann_json_FOUND)
   target_link_libraries(vesknet vesknetview nlohmann_json::nlohmann_json)
   target_compile_definitions(vesknet PRIVATE VESKCFG_VERSION="${PROJECT_VERSION}")
   if(NOT VESKCFG_SANITIZE)
-    target_link_options(vesknet PRIVATE -static)
+    target_link_options(vesknet PRIVATE -static-libstdc++ -static-libgcc)
   endif()
 else()
   message(WARNING "CLI11 or nlohmann/json missing (apt-get install libcli11-dev nlohmann-json3-dev): no vesknet")
@@ -80,7 +107,7 @@ if(TARGET vesknet)
   target_include_directories(veskcfg-scale PRIVATE ${CLI11_INCLUDE_DIR})
   target_link_libraries(veskcfg-scale vesksupport)
   if(NOT VESKCFG_SANITIZE)
-    target_link_options(veskcfg-scale PRIVATE -static)  # small, for the peak sizes it measures
+    target_link_options(veskcfg-scale PRIVATE -static-libstdc++ -static-libgcc)  # small, for the peak sizes it measures
   endif()
 endif()
 

@@ -18,6 +18,11 @@ if [ "$scope" = all ]; then  # the Windows build, Wine to run it, the package ch
   command -v lintian >/dev/null || needed+=(lintian)
 fi
 command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
+# The smb network's client library, and real servers to test it against.
+pkg-config --exists dcerpc 2>/dev/null || needed+=(samba-dev pkg-config)
+command -v smbd >/dev/null || [ -x /usr/sbin/smbd ] || needed+=(samba)
+command -v net >/dev/null || needed+=(samba-common-bin)
+command -v ip >/dev/null || needed+=(iproute2)
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

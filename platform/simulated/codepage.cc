@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iconv.h>
 
 #include "platform/simulated/trace.h"
 #include "platform/win32.h"
@@ -119,6 +120,98 @@ bool sameName(std::string_view left, std::string_view right) {
         if (upperByte(l) != upperByte(r)) return false;
     }
     return true;
+}
+
+// Code page 1252's bytes 0x80 to 0x9F as Windows converts them; the bytes
+// it leaves undefined become the control characters of the same number, so
+// that every byte has a character of its own and converts back.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+namespace {
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+bool ansiToUtf8(std::string_view name, std::string& out) {
+    out.clear();
+    if (sim::ansiCodePage() != 932) {
+        for (unsigned char byte : name) appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
+        return true;
+    }
+    static iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string in(name);
+    out.resize(name.size() * 3 + 4);
+    char* from = in.data();
+    char* to = out.data();
+    size_t fromLeft = in.size(), toLeft = out.size();
+    if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) return false;
+    out.resize(out.size() - toLeft);
+    return true;
+}
+
+namespace {
+
+// One character of UTF-8 at `at`, which moves past it; U+FFFD for bytes
+// that are not one.
+char32_t nextCodePoint(std::string_view text, size_t& at) {
+    unsigned char lead = static_cast<unsigned char>(text[at++]);
+    if (lead < 0x80) return lead;
+    if (lead < 0xC0) return 0xFFFD;
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    char32_t c = lead & (0x3F >> extra);
+    for (int i = 0; i < extra; ++i) {
+        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return 0xFFFD;
+        c = (c << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
+    }
+    return c;
+}
+
+}  // namespace
+
+std::string utf8ToAnsi(std::string_view text) {
+    std::string out;
+    if (ansiCodePage() != 932) {
+        for (size_t at = 0; at < text.size();) {
+            char32_t c = nextCodePoint(text, at);
+            const char32_t* high = std::find(kCp1252High, kCp1252High + 32, c);
+            if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) out += static_cast<char>(c);
+            else if (high != kCp1252High + 32) out += static_cast<char>(0x80 + (high - kCp1252High));
+            else out += '?';
+        }
+        return out;
+    }
+    static iconv_t converter = iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::string(text.size(), '?');
+    for (size_t at = 0; at < text.size();) {
+        size_t start = at;
+        nextCodePoint(text, at);
+        std::string one(text.substr(start, at - start));
+        char converted[8];
+        char* from = one.data();
+        char* to = converted;
+        size_t fromLeft = one.size(), toLeft = sizeof converted;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) out += '?';
+        else out.append(converted, sizeof converted - toLeft);
+    }
+    return out;
 }
 
 size_t findSeparator(std::string_view text, size_t from) {

@@ -34,6 +34,16 @@ inline uint64_t foldBytes(uint64_t bytes) {
 // have the same hash.
 uint64_t foldedHash(std::string_view name);
 
+// A name of the code page in UTF-8, as JSON and the network need it; false
+// when it does not convert (a Shift-JIS name that is not one). Every byte of
+// code page 1252 converts, the five it leaves undefined to the control
+// characters of the same number, so that each converts back.
+bool ansiToUtf8(std::string_view name, std::string& out);
+
+// A UTF-8 name in the code page; '?' for each character it lacks, as Windows
+// converts.
+std::string utf8ToAnsi(std::string_view text);
+
 // The position of the next backslash at or after `from` that is a character
 // of its own, not the trail byte of a double-byte character; npos when none.
 // Windows converts names to Unicode before it splits a path, so a trail byte

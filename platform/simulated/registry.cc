@@ -25,6 +25,7 @@
 #include "platform/simulated/files.h"
 #include "platform/simulated/hive.h"
 #include "platform/simulated/network.h"
+#include "platform/simulated/remote.h"
 #include "platform/simulated/trace.h"
 #include "platform/simulated/world.h"
 #include "platform/win32.h"
@@ -48,6 +49,7 @@ struct SimKey {
     sim::RegKey* key = nullptr;             // in view
     sim::ComputerFaults* faults = nullptr;  // of folder's computer
     sim::ValueCursor cursor;                // where a walk of key's values stands
+    sim::RemoteKey* remote = nullptr;       // a key on a real server: none of the above is used
 };
 
 // A computer's hive as its file last held it, with this process's changes.
@@ -291,6 +293,43 @@ HKEY newHandle(SimKey&& key) {
     return reinterpret_cast<HKEY>(handle);
 }
 
+// A key on a real server, whose calls go to the remote network.
+SimKey* remoteHandle(HKEY key) {
+    SimKey* handle = isPredefined(key) ? nullptr : handleOf(key);
+    return handle && handle->remote ? handle : nullptr;
+}
+
+LONG openRemoteKey(SimKey& parent, LPCSTR subKey, REGSAM access, bool create, PHKEY result, LPDWORD disposition) {
+    std::vector<std::string> parts;
+    if (LONG code = splitSubKey(subKey, parts)) return code;
+    sim::RemoteNetwork& network = *sim::remoteNetwork();
+    sim::RemoteKey* opened = nullptr;
+    LONG code = create ? network.createKey(*parent.remote, joined("", parts), access, opened, disposition)
+                       : network.openKey(*parent.remote, joined("", parts), access, opened);
+    if (code) return code;
+    SimKey key;
+    key.remote = opened;
+    key.access = access;
+    *result = newHandle(std::move(key));
+    return ERROR_SUCCESS;
+}
+
+LONG enumRemoteValue(SimKey& handle, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD type,
+                     LPBYTE data, LPDWORD dataSize) {
+    if (!(handle.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (!valueName || !valueNameSize) return ERROR_INVALID_PARAMETER;
+    if (data || dataSize) return ERROR_NOT_SUPPORTED;  // no caller reads a remote value's data
+    std::string name;
+    DWORD valueType = 0;
+    if (LONG code = sim::remoteNetwork()->enumValue(*handle.remote, index, name, valueType)) return code;
+    if (type) *type = valueType;
+    if (name.size() + 1 > *valueNameSize) return ERROR_MORE_DATA;
+    name.copy(valueName, name.size());
+    valueName[name.size()] = '\0';
+    *valueNameSize = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
 std::string folderOf(HKEY key) {
     SimKey* handle = handleOf(key);
     return handle && !handle->folder.empty() ? handle->folder : sim::localComputerFolder(false);
@@ -314,6 +353,7 @@ LONG openParent(SimKey& opened) {
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
+    if (SimKey* parent = remoteHandle(key)) return openRemoteKey(*parent, subKey, access, false, result, nullptr);
     SimKey opened;
     if (LONG code = resolveParent(key, Call::RegOpenKeyExA, opened)) return code;
     std::vector<std::string> parts;
@@ -331,6 +371,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access
                      PHKEY result, LPDWORD disposition) {
     if (!result) return ERROR_BADKEY;
     *result = nullptr;
+    if (SimKey* parent = remoteHandle(key)) return openRemoteKey(*parent, subKey, access, true, result, disposition);
     SimKey created;
     if (LONG code = resolveParent(key, Call::RegCreateKeyExA, created)) return code;
     std::vector<std::string> parts;
@@ -358,6 +399,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    if (remoteHandle(key)) return ERROR_NOT_SUPPORTED;  // no caller reads a remote value
     SimKey* handle = nullptr;
     if (LONG code = resolveForReading(key, Call::RegQueryValueExA, KEY_QUERY_VALUE, handle)) return code;
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;
@@ -392,6 +434,11 @@ LONG resolveForChange(HKEY key, Call call, SimKey*& handle) {
 }  // namespace
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+    if (SimKey* remote = remoteHandle(key)) {
+        if (!(remote->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+        return sim::remoteNetwork()->setValue(*remote->remote, valueName ? valueName : "", type, data, dataSize);
+    }
     SimKey* handle = nullptr;
     if (LONG code = resolveForChange(key, Call::RegSetValueExA, handle)) return code;
     std::string_view name = valueName ? valueName : "";
@@ -408,6 +455,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 // The subkey, when missing, is created with the value in one change: one
 // write of the hive where RegCreateKeyExA and RegSetValueExA make two.
 LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, const void* data, DWORD dataSize) {
+    if (remoteHandle(key)) return ERROR_NOT_SUPPORTED;  // the store is local
     SimKey parent;
     if (LONG code = resolveParent(key, Call::RegSetKeyValueA, parent)) return code;
     if (key != HKEY_LOCAL_MACHINE && !(handleOf(key)->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -432,6 +480,10 @@ LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, cons
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+    if (SimKey* remote = remoteHandle(key)) {
+        if (!(remote->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        return sim::remoteNetwork()->deleteValue(*remote->remote, valueName ? valueName : "");
+    }
     SimKey* handle = nullptr;
     if (LONG code = resolveForChange(key, Call::RegDeleteValueA, handle)) return code;
     std::string_view name = valueName ? valueName : "";
@@ -445,6 +497,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD, LPDWORD type,
                    LPBYTE data, LPDWORD dataSize) {
+    if (SimKey* remote = remoteHandle(key))
+        return enumRemoteValue(*remote, index, valueName, valueNameSize, type, data, dataSize);
     SimKey* handle = nullptr;
     if (LONG code = resolveForReading(key, Call::RegEnumValueA, KEY_QUERY_VALUE, handle)) return code;
     if (!valueName || !valueNameSize) return ERROR_INVALID_PARAMETER;
@@ -476,13 +530,25 @@ LONG RegConnectRegistryA(LPCSTR machineName, HKEY key, PHKEY result) {
     *result = nullptr;
     std::string name = machineName ? machineName : "";
     if (name.compare(0, 2, "\\\\") == 0) name.erase(0, 2);
+    bool local = name.empty() || sim::sameName(name, sim::localComputerName());
+    if (sim::RemoteNetwork* network = sim::remoteNetwork(); network && !local) {
+        if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+        // As over the world: the registry is reached through this logon
+        // session's connection to the server's ipc$.
+        if (!sim::hasConnection(name, "ipc$")) return ERROR_ACCESS_DENIED;
+        SimKey root;
+        root.access = KEY_ALL_ACCESS;
+        if (LONG code = network->connectRegistry(name, root.remote)) return code;
+        *result = newHandle(std::move(root));
+        return ERROR_SUCCESS;
+    }
     std::string folder = name.empty() ? sim::localComputerFolder(false) : sim::findComputerFolder(name);
     if (LONG code = sim::faultFor(folder, Call::RegConnectRegistryA)) return code;
     if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
     SimKey root;
     root.access = KEY_ALL_ACCESS;
     // The local computer is reached directly, whatever the letter case.
-    if (name.empty() || sim::sameName(name, sim::localComputerName())) {
+    if (local) {
         root.folder = sim::localComputerFolder(false);
         root.faults = sim::faultsOf(root.folder);
         *result = newHandle(std::move(root));
@@ -502,6 +568,13 @@ LONG RegConnectRegistryA(LPCSTR machineName, HKEY key, PHKEY result) {
 // a caller could do nothing else with it.
 LONG RegCloseKey(HKEY key) {
     SimKey* handle = handleOf(key);
+    if (handle && handle->remote) {
+        LONG code = sim::remoteNetwork()->closeKey(handle->remote);
+        liveKeys().erase(handle);
+        if (lastFound == handle) lastFound = nullptr;
+        delete handle;
+        return code;
+    }
     sim::ComputerFaults* faults = handle ? handle->faults : sim::faultsOf(sim::localComputerFolder(false));
     LONG fault = faults ? faults->check(Call::RegCloseKey) : 0;
     if (isPredefined(key)) return fault;  // Windows ignores closing a predefined key
@@ -514,6 +587,7 @@ LONG RegCloseKey(HKEY key) {
 
 // Every change is already on disk when its call returns.
 LONG RegFlushKey(HKEY key) {
+    if (remoteHandle(key)) return ERROR_SUCCESS;  // the server writes its registry out itself
     std::string folder = key == HKEY_LOCAL_MACHINE ? sim::localComputerFolder(false) : folderOf(key);
     if (key != HKEY_LOCAL_MACHINE && !handleOf(key)) return ERROR_INVALID_HANDLE;
     return sim::faultFor(folder, Call::RegFlushKey);

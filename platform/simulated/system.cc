@@ -30,6 +30,7 @@ const SystemMessage kMessages[] = {
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command.\r\n"},
     {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
     {ERROR_BAD_NETPATH, "The network path was not found.\r\n"},
+    {ERROR_NOT_SUPPORTED, "The request is not supported.\r\n"},
     {ERROR_NETNAME_DELETED, "The specified network name is no longer available.\r\n"},
     {ERROR_BAD_NET_NAME, "The network name cannot be found.\r\n"},
     {ERROR_ALREADY_ASSIGNED, "The local device name is already in use.\r\n"},

@@ -374,6 +374,86 @@ private:
     std::string primary_;
 };
 
+// ---- Linux over real SMB servers ------------------------------------------
+
+// The registry key the list is kept in, as Samba's net names it.
+const char kListKey[] = "HKLM\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers";
+
+// Samba's own net on a server's registry: what it printed, and whether it
+// succeeded.
+std::pair<std::string, bool> net(const std::string& conf, const std::vector<std::string>& args) {
+    std::string command = "net -s '" + conf + "' registry";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    std::string out;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return {"", false};
+    char buffer[4096];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    return {out, pclose(pipe) == 0};
+}
+
+// The tool on a console of its own (CONSOLE, in a world) reaching PRIM, DIST
+// and OTHER as Samba servers and DOWN as a name with no server: the lab
+// scripts/smb-servers.sh starts, named by VESKCFG_SMB_LAB.
+class SmbBackend : public Backend {
+public:
+    explicit SmbBackend(std::string lab) : lab_(std::move(lab)) {}
+    std::string primary() const override { return "PRIM"; }
+    std::string conf(const std::string& server) const { return lab_ + "/" + server + "/smb.conf"; }
+
+    void setUp(const Setup& setup) override {
+        world_ = std::make_unique<TempWorld>();
+        setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+        world_->addComputer("CONSOLE", {});
+        for (const Record& record : setup.records) {
+            Record filled = expand(record);
+            world_->storeRecord(filled.server, filled.primary, filled.user, filled.password, filled.isDistributed);
+        }
+        net(conf("PRIM"), {"deletekey_recursive", "HKLM\\SOFTWARE\\Tallmere"});
+        if (setup.list) {
+            std::string reg = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+            for (const std::string& name : *setup.list) reg += "\"" + name + "\"=\"\"\n";
+            world_->write("list.reg", reg + "\n");
+            EXPECT_TRUE(net(conf("PRIM"), {"import", world_->root() + "/list.reg"}).second);
+        }
+        std::string connections;
+        for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
+        world_->write("CONSOLE/connections", connections);
+    }
+
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
+        RunOptions options;
+        options.keys = keys;
+        options.environment = {{"VESKCFG_NETWORK", "smb"}};
+        return runVeskCfg(VESKCFG_BINARY, args, options);
+    }
+
+    State state() override {
+        State state;
+        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN"}) {
+            std::string bytes = world_->storedRecordBytes(server);
+            if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
+        }
+        auto [listing, listed] = net(conf("PRIM"), {"enumerate", kListKey});
+        state.hasList = listed;
+        std::istringstream lines(listing);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("Valuename", 0) == 0) state.list.push_back(line.substr(line.find("= ") + 2));
+        std::sort(state.list.begin(), state.list.end());
+        state.connections = world_->read("CONSOLE/connections");
+        return state;
+    }
+
+    // Samba keeps values in their creation order, as Windows does.
+    std::vector<std::string> enumerationOrder(std::vector<std::string> names) const override { return names; }
+    std::string asPrinted(std::string out) const override { return out; }
+    int exitStatus(long code) const override { return LinuxBackend().exitStatus(code); }
+
+private:
+    std::string lab_;
+    std::unique_ptr<TempWorld> world_;
+};
+
 // ---- the runs --------------------------------------------------------------
 
 struct Outcome {
@@ -418,6 +498,21 @@ TEST(BothBackends, WindowsUnderWine) {
         State expected = runRow(linux, row).state;
         State got = onWine.state;
         EXPECT_EQ(got, expected);
+    }
+}
+
+// The table against real servers: the same output and status, and the same
+// records, list and connections left as over the world.
+TEST(BothBackends, LinuxOverSmb) {
+    const char* lab = std::getenv("VESKCFG_SMB_LAB");
+    if (!lab || !*lab) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
+    LinuxBackend linux;
+    SmbBackend smb(lab);
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        Outcome overSmb = runRow(smb, row);
+        expectRow(smb, row, overSmb);
+        EXPECT_EQ(overSmb.state, runRow(linux, row).state);
     }
 }
 

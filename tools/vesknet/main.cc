@@ -1,6 +1,5 @@
 // vesknet: makes, inspects, checks and draws a simulated network for VeskCfg,
 // through the same world and hive code that VeskCfg itself runs on.
-#include <iconv.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -147,48 +146,6 @@ std::string joined(const std::vector<std::string>& items) {
     return out;
 }
 
-// Code page 1252's bytes 0x80 to 0x9F as Windows converts them; the bytes
-// it leaves undefined become the control characters of the same number, so
-// that every byte has a character of its own and converts back.
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The name in UTF-8, as JSON needs it, from the world's code page; false
-// when it does not convert (a Shift-JIS name that is not one).
-bool toUtf8(const std::string& name, std::string& out) {
-    out.clear();
-    if (sim::ansiCodePage() != 932) {
-        for (unsigned char byte : name) appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
-        return true;
-    }
-    static iconv_t converter = iconv_open("UTF-8", "CP932");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    std::string in = name;
-    out.resize(name.size() * 3 + 4);
-    char* from = in.data();
-    char* to = out.data();
-    size_t fromLeft = in.size(), toLeft = out.size();
-    if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) return false;
-    out.resize(out.size() - toLeft);
-    return true;
-}
-
 std::string hexOf(const std::string& bytes) {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
@@ -204,12 +161,12 @@ std::string hexOf(const std::string& bytes) {
 // `entry`, so that nothing is lost.
 nlohmann::json jsonName(const std::string& name, nlohmann::json& entry, const std::string& field) {
     std::string text;
-    if (toUtf8(name, text)) return text;
+    if (sim::ansiToUtf8(name, text)) return text;
     entry[field + "Hex"] = hexOf(name);
     std::string replaced;
     for (unsigned char byte : name) {
         if (byte < 0x80) replaced += static_cast<char>(byte);
-        else appendUtf8(replaced, 0xFFFD);
+        else replaced += "\xEF\xBF\xBD";  // U+FFFD
     }
     return replaced;
 }

@@ -1,0 +1,279 @@
+/* winreg over SMB with Samba's client libraries (libdcerpc, ndr_table_winreg).
+ * Each session is a DCE/RPC pipe to \PIPE\winreg through the server's IPC$,
+ * opened with the account's credentials; every registry call is one winreg
+ * request on it. Failures become the codes Windows gives for them. */
+#include <stdbool.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <talloc.h>
+#include <tevent.h>
+#include <util/data_blob.h>
+#include <util/time.h>
+#include <core/ntstatus.h>
+#include <core/werror.h>
+#include <core/error.h>
+#include <credentials.h>
+#include <param.h>
+#include <dcerpc.h>
+#include <ndr.h>
+
+#include "platform/smb/smb_client.h"
+#include "platform/smb/winreg_calls.h"
+
+extern const struct ndr_interface_table ndr_table_winreg;
+
+enum {
+    kSuccess = 0,
+    kAccessDenied = 5,
+    kNotEnoughMemory = 8,
+    kBadNetPath = 53,
+    kInvalidParameter = 87,
+    kMoreData = 234,
+    kLogonFailure = 1326,
+};
+
+/* The leading field of libcli's composite_context, whose header samba-dev
+ * does not ship: how a connection started asynchronously says it is over. */
+struct CompositeHead {
+    int state;
+};
+enum { kCompositeDone = 2 }; /* done or failed */
+
+struct SmbSession {
+    TALLOC_CTX *memory;
+    struct dcerpc_pipe *pipe;
+};
+
+struct SmbKey {
+    SmbSession *session;
+    struct policy_handle handle;
+};
+
+static struct tevent_context *events;
+static struct loadparm_context *settings;
+
+/* Names are looked up by the system resolver only, never by broadcast or
+ * WINS: the servers are named as the administrator names them. */
+static bool started(void) {
+    if (events) return true;
+    if (!NT_STATUS_IS_OK(dcerpc_init())) return false;
+    events = tevent_context_init(NULL);
+    settings = loadparm_init(NULL);
+    if (!events || !settings) return false;
+    lpcfg_set_cmdline(settings, "name resolve order", "host");
+    lpcfg_set_cmdline(settings, "disable netbios", "yes");
+    lpcfg_set_cmdline(settings, "client min protocol", "SMB2_02");
+    return true;
+}
+
+/* What a failure to reach or log on to a server is on Windows. The library
+ * reports a refused connection as NT_STATUS_NO_MEMORY. */
+static uint32_t connectCode(NTSTATUS status) {
+    uint32_t value = NT_STATUS_V(status);
+    if (value == NT_STATUS_V(NT_STATUS_LOGON_FAILURE) || value == NT_STATUS_V(NT_STATUS_NO_SUCH_USER) ||
+        value == NT_STATUS_V(NT_STATUS_WRONG_PASSWORD))
+        return kLogonFailure;
+    if (value == NT_STATUS_V(NT_STATUS_ACCESS_DENIED)) return kAccessDenied;
+    if (value == NT_STATUS_V(NT_STATUS_NO_MEMORY) || value == NT_STATUS_V(NT_STATUS_OBJECT_NAME_NOT_FOUND) ||
+        value == NT_STATUS_V(NT_STATUS_IO_TIMEOUT) || value == NT_STATUS_V(NT_STATUS_CONNECTION_REFUSED) ||
+        value == NT_STATUS_V(NT_STATUS_HOST_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_NETWORK_UNREACHABLE) ||
+        value == NT_STATUS_V(NT_STATUS_BAD_NETWORK_PATH) || value == NT_STATUS_V(NT_STATUS_CONNECTION_RESET) ||
+        value == NT_STATUS_V(NT_STATUS_CONNECTION_DISCONNECTED) || value == NT_STATUS_V(NT_STATUS_INVALID_ADDRESS) ||
+        value == NT_STATUS_V(NT_STATUS_PORT_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_INVALID_PARAMETER))
+        return kBadNetPath;
+    return W_ERROR_V(ntstatus_to_werror(status));
+}
+
+static void lateConnection(struct tevent_context *ev, struct tevent_timer *timer, struct timeval now, void *late) {
+    (void)ev, (void)timer, (void)now;
+    *(bool *)late = true;
+}
+
+static uint32_t openSession(const char *host, const char *user, const char *password, unsigned seconds,
+                            SmbSession **out) {
+    *out = NULL;
+    if (!host || !*host || strpbrk(host, "[]:\\/ ")) return kBadNetPath;
+    if (!started()) return kNotEnoughMemory;
+    TALLOC_CTX *memory = talloc_new(NULL);
+    SmbSession *session = memory ? talloc_zero(memory, SmbSession) : NULL;
+    struct cli_credentials *credentials = memory ? cli_credentials_init(memory) : NULL;
+    char *binding = memory ? talloc_asprintf(memory, "ncacn_np:%s", host) : NULL;
+    if (!session || !credentials || !binding) {
+        talloc_free(memory);
+        return kNotEnoughMemory;
+    }
+    session->memory = memory;
+    cli_credentials_set_conf(credentials, settings);
+    cli_credentials_parse_string(credentials, user ? user : "", CRED_SPECIFIED);
+    cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
+    cli_credentials_set_workstation(credentials, "VESKCFG", CRED_SPECIFIED);
+
+    struct composite_context *connecting =
+        dcerpc_pipe_connect_send(memory, binding, &ndr_table_winreg, credentials, events, settings);
+    if (!connecting) {
+        talloc_free(memory);
+        return kNotEnoughMemory;
+    }
+    bool late = false;
+    struct tevent_timer *deadline =
+        tevent_add_timer(events, memory, timeval_current_ofs(seconds, 0), lateConnection, &late);
+    while (!late && ((struct CompositeHead *)connecting)->state < kCompositeDone)
+        if (tevent_loop_once(events) != 0) break;
+    talloc_free(deadline);
+    if (late || ((struct CompositeHead *)connecting)->state < kCompositeDone) {
+        talloc_free(memory); /* cancels what is still under way */
+        return kBadNetPath;
+    }
+    NTSTATUS status = dcerpc_pipe_connect_recv(connecting, memory, &session->pipe);
+    if (!NT_STATUS_IS_OK(status)) {
+        talloc_free(memory);
+        return connectCode(status);
+    }
+    dcerpc_binding_handle_set_timeout(session->pipe->binding_handle, seconds);
+    *out = session;
+    return kSuccess;
+}
+
+static void closeSession(SmbSession *session) {
+    if (session) talloc_free(session->memory);
+}
+
+/* One request, whose answer's pointers point into `memory`; the code of its
+ * transport failure or of the server's answer. */
+static uint32_t callIn(TALLOC_CTX *memory, SmbSession *session, uint32_t opnum, void *request, const WERROR *result) {
+    NTSTATUS status = dcerpc_binding_handle_call(session->pipe->binding_handle, NULL, &ndr_table_winreg, opnum,
+                                                 memory, request);
+    if (!NT_STATUS_IS_OK(status)) return connectCode(status);
+    return W_ERROR_V(*result);
+}
+
+/* A request whose answer holds nothing but handles we passed and a code. */
+static uint32_t call(SmbSession *session, uint32_t opnum, void *request, const WERROR *result) {
+    TALLOC_CTX *memory = talloc_new(session->memory);
+    if (!memory) return kNotEnoughMemory;
+    uint32_t code = callIn(memory, session, opnum, request, result);
+    talloc_free(memory);
+    return code;
+}
+
+static SmbKey *newKey(SmbSession *session) {
+    SmbKey *key = talloc_zero(session->memory, SmbKey);
+    if (key) key->session = session;
+    return key;
+}
+
+static uint32_t openMachine(SmbSession *session, SmbKey **out) {
+    *out = NULL;
+    SmbKey *key = newKey(session);
+    if (!key) return kNotEnoughMemory;
+    struct winreg_OpenHKLM r = {.in = {.system_name = NULL, .access_mask = 0x02000000 /* MAXIMUM_ALLOWED */},
+                                .out = {.handle = &key->handle}};
+    uint32_t code = call(session, WINREG_OPEN_HKLM, &r, &r.out.result);
+    if (code) talloc_free(key);
+    else *out = key;
+    return code;
+}
+
+static uint32_t createKey(SmbKey *parent, const char *path, uint32_t access, SmbKey **out, uint32_t *disposition) {
+    *out = NULL;
+    SmbKey *key = newKey(parent->session);
+    if (!key) return kNotEnoughMemory;
+    uint32_t action = 0;
+    struct winreg_CreateKey r = {
+        .in = {.handle = &parent->handle,
+               .name = {.name = path},
+               .keyclass = {.name = ""},
+               .options = 0, /* non-volatile */
+               .access_mask = access,
+               .secdesc = NULL,
+               .action_taken = &action},
+        .out = {.new_handle = &key->handle, .action_taken = &action}};
+    TALLOC_CTX *memory = talloc_new(key);
+    uint32_t code = memory ? callIn(memory, parent->session, WINREG_CREATE_KEY, &r, &r.out.result) : kNotEnoughMemory;
+    if (code) {
+        talloc_free(key);
+        return code;
+    }
+    if (disposition) *disposition = r.out.action_taken ? *r.out.action_taken : 0;
+    talloc_free(memory);
+    *out = key;
+    return kSuccess;
+}
+
+static uint32_t openKey(SmbKey *parent, const char *path, uint32_t access, SmbKey **out) {
+    *out = NULL;
+    SmbKey *key = newKey(parent->session);
+    if (!key) return kNotEnoughMemory;
+    struct winreg_OpenKey r = {
+        .in = {.parent_handle = &parent->handle, .keyname = {.name = path}, .options = 0, .access_mask = access},
+        .out = {.handle = &key->handle}};
+    uint32_t code = call(parent->session, WINREG_OPEN_KEY, &r, &r.out.result);
+    if (code) talloc_free(key);
+    else *out = key;
+    return code;
+}
+
+static uint32_t setValue(SmbKey *key, const char *name, uint32_t type, const uint8_t *data, uint32_t size) {
+    uint8_t none = 0;
+    struct winreg_SetValue r = {
+        .in = {.handle = &key->handle, .name = {.name = name}, .type = type, .data = data ? (uint8_t *)data : &none,
+               .size = data ? size : 0}};
+    return call(key->session, WINREG_SET_VALUE, &r, &r.out.result);
+}
+
+static uint32_t deleteValue(SmbKey *key, const char *name) {
+    struct winreg_DeleteValue r = {.in = {.handle = &key->handle, .value = {.name = name}}};
+    return call(key->session, WINREG_DELETE_VALUE, &r, &r.out.result);
+}
+
+/* The name and type come back in memory of the request: copied out before
+ * that is freed. */
+static uint32_t enumValue(SmbKey *key, uint32_t index, char *name, size_t capacity, uint32_t *type) {
+    if (capacity == 0) return kInvalidParameter;
+    TALLOC_CTX *memory = talloc_new(key->session->memory);
+    if (!memory) return kNotEnoughMemory;
+    struct winreg_ValNameBuf buffer = {.length = 0, .size = 0x8000, .name = ""};
+    uint32_t valueType = 0;
+    struct winreg_EnumValue r = {
+        .in = {.handle = &key->handle, .enum_index = index, .name = &buffer, .type = &valueType},
+        .out = {.name = &buffer, .type = &valueType}};
+    uint32_t code = callIn(memory, key->session, WINREG_ENUM_VALUE, &r, &r.out.result);
+    if (code == kSuccess) {
+        const char *got = buffer.name ? buffer.name : "";
+        size_t length = strlen(got);
+        if (length >= capacity) {
+            code = kMoreData;
+        } else {
+            memcpy(name, got, length + 1);
+            if (type) *type = r.out.type ? *r.out.type : 0;
+        }
+    }
+    talloc_free(memory);
+    return code;
+}
+
+static uint32_t closeKey(SmbKey *key) {
+    if (!key) return kInvalidParameter;
+    struct policy_handle closed = key->handle;
+    struct winreg_CloseKey r = {.in = {.handle = &key->handle}, .out = {.handle = &closed}};
+    uint32_t code = call(key->session, WINREG_CLOSE_KEY, &r, &r.out.result);
+    talloc_free(key);
+    return code;
+}
+
+const struct SmbClient *veskcfg_smb_client(void) {
+    static const struct SmbClient client = {
+        .version = SMB_CLIENT_VERSION,
+        .openSession = openSession,
+        .closeSession = closeSession,
+        .openMachine = openMachine,
+        .createKey = createKey,
+        .openKey = openKey,
+        .setValue = setValue,
+        .deleteValue = deleteValue,
+        .enumValue = enumValue,
+        .closeKey = closeKey,
+    };
+    return &client;
+}

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs a command beside real SMB servers (Samba's smbd), in network, mount and
+# process namespaces of its own: the servers listen on loopback addresses that
+# exist only there, their names are found through a hosts file that exists
+# only there, and every process is gone when the command ends.
+#
+#   smb-servers.sh [--down NAME]... NAME=USER:PASS[,USER:PASS]... -- COMMAND [ARG]...
+#
+# Each NAME is a server with those accounts, administrators all. A --down
+# NAME has an address and no server. VESKCFG_SMB_LOG_LEVEL sets the servers'
+# log level (1).
+# COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
+# `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
+# standard error, when not root or when Samba is not installed.
+set -euo pipefail
+
+if [ "${1:-}" != --inside ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "smb-servers.sh: not root, so no network namespace: the Samba servers are not started" >&2
+    exit 77
+  fi
+  for program in smbd smbpasswd net unshare ip; do
+    if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
+      echo "smb-servers.sh: $program is missing (apt-get install samba iproute2): the Samba servers are not started" >&2
+      exit 77
+    fi
+  done
+  exec unshare --net --mount --pid --fork --mount-proc --propagation private -- "$0" --inside "$@"
+fi
+shift
+PATH=$PATH:/usr/sbin:/sbin
+
+servers=() down=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+  case $1 in
+    --down) down+=("$2"); shift 2 ;;
+    *=*) servers+=("$1"); shift ;;
+    *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
+  esac
+done
+[ "${1:-}" = -- ] || { echo "smb-servers.sh: no -- COMMAND" >&2; exit 2; }
+shift
+
+lab=$(mktemp -d /tmp/veskcfg-smb-lab-XXXXXX)
+export VESKCFG_SMB_LAB=$lab
+cleanup() {
+  # Every other process of this namespace: the servers and their helpers.
+  kill -TERM -1 2>/dev/null || true
+  sleep 0.2
+  kill -KILL -1 2>/dev/null || true
+  rm -rf "$lab"
+}
+trap cleanup EXIT
+
+ip link set lo up
+# Nothing but this namespace's own files answers a name: no DNS, no broadcast.
+printf 'passwd: files\ngroup: files\nshadow: files\nhosts: files\n' >"$lab/nsswitch.conf"
+printf '127.0.0.1 localhost\n' >"$lab/hosts"
+: >"$lab/resolv.conf"
+cp /etc/passwd "$lab/passwd"
+cp /etc/group "$lab/group"
+for file in nsswitch.conf hosts resolv.conf passwd group; do
+  mount --bind "$lab/$file" "/etc/$file"
+done
+
+# Every account is an administrator (uid 0), who may write HKLM.
+addUser() {  # addUser NAME
+  grep -q "^$1:" "$lab/passwd" || echo "$1:x:0:0::/root:/usr/sbin/nologin" >>"$lab/passwd"
+}
+
+address=2
+for name in "${down[@]}"; do
+  echo "127.0.0.$((200 + address)) $name" >>"$lab/hosts"
+  address=$((address + 1))
+done
+
+address=2
+for spec in "${servers[@]}"; do
+  name=${spec%%=*}
+  accounts=${spec#*=}
+  ip=127.0.0.$address
+  address=$((address + 1))
+  ip addr add "$ip/32" dev lo
+  echo "$ip $name" >>"$lab/hosts"
+  dir=$lab/$name
+  mkdir -p "$dir"/{private,state,cache,lock,pid,ncalrpc,log}
+  admins=""
+  IFS=, read -ra list <<<"$accounts"
+  for account in "${list[@]}"; do
+    user=${account%%:*}
+    addUser "$user"
+    admins+=" $user"
+  done
+  cat >"$dir/smb.conf" <<EOF
+[global]
+  netbios name = $name
+  workgroup = WORKGROUP
+  server role = standalone server
+  interfaces = $ip/32
+  bind interfaces only = yes
+  disable netbios = yes
+  smb ports = 445
+  name resolve order = host
+  passdb backend = tdbsam:$dir/private/passdb.tdb
+  private dir = $dir/private
+  state directory = $dir/state
+  cache directory = $dir/cache
+  lock directory = $dir/lock
+  pid directory = $dir/pid
+  ncalrpc dir = $dir/ncalrpc
+  binddns dir = $dir/private
+  log file = $dir/log/%m.log
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+  admin users =$admins
+  log level = ${VESKCFG_SMB_LOG_LEVEL:-1}
+EOF
+  for account in "${list[@]}"; do
+    user=${account%%:*} password=${account#*:}
+    printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$dir/smb.conf" -s -a "$user" >/dev/null
+  done
+  # In a session of its own: smbd signals its whole process group as it ends.
+  setsid smbd -s "$dir/smb.conf" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
+  echo "$ip $name" >>"$lab/servers"
+done
+
+# A server is ready when its port 445 accepts.
+while read -r ip name; do
+  for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/$ip/445") 2>/dev/null; then continue 2; fi
+    sleep 0.05
+  done
+  echo "smb-servers.sh: $name did not start; its log:" >&2
+  cat "$lab/$name/log/"* >&2 || true
+  exit 1
+done <"$lab/servers"
+
+status=0
+"$@" || status=$?
+exit $status

@@ -38,6 +38,9 @@ else()
     install(FILES tools/completion/vesknet.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
             RENAME vesknet)
   endif()
+  if(TARGET veskcfg-smb)
+    install(TARGETS veskcfg-smb LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/veskcfg)
+  endif()
   install(FILES docs/administrators.md README.md packaging/copyright
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
   install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME veskcfg)
@@ -52,16 +55,21 @@ else()
   endforeach()
   add_custom_target(compressed-docs ALL DEPENDS ${compressed})
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
-  # Both programs are linked statically: the package needs no library.
+  # The programs need only the C library; the smb network's module needs
+  # Samba's client libraries, which a machine that never uses it can do
+  # without (VESKCFG_NETWORK=smb then says they are missing).
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba-libs")
   set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VeskCfg developers <developers@veskcfg.org>")
   set(CPACK_PACKAGE_DESCRIPTION "VeskCfg makes a server of the Vesklane backup option a primary, attaches
 distributed servers to it, detaches and removes them, lists roles and changes
 the stored account that reaches a server. This build runs on a simulated
-network of computers kept in a folder; vesknet makes, shows, checks and draws
-such a network.")
+network of computers kept in a folder, or against real SMB servers over the
+winreg remote registry; vesknet makes, shows, checks and draws such a
+simulated network.")
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "graphviz, man-db")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -33,8 +33,9 @@ if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY)
   target_compile_options(veskcfg-smb PRIVATE ${SAMBA_CLIENT_CFLAGS_OTHER})
   target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT ${SAMBA_ERRORS_LIBRARY})
   include(GNUInstallDirs)
-  set(VESKCFG_SMB_MODULE_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/veskcfg)
-  target_compile_definitions(vesksim PRIVATE VESKCFG_SMB_MODULE="${VESKCFG_SMB_MODULE_DIR}/veskcfg-smb.so")
+  # Found beside the program in a build, and from the program's folder once
+  # installed, wherever the prefix.
+  target_compile_definitions(vesksim PRIVATE VESKCFG_SMB_MODULE="../${CMAKE_INSTALL_LIBDIR}/veskcfg/veskcfg-smb.so")
 else()
   message(STATUS "samba-dev missing (apt-get install samba-dev): no smb network in this build")
 endif()

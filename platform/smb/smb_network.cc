@@ -141,7 +141,7 @@ private:
 #ifdef VESKCFG_SMB_MODULE
         std::string problem;
         for (const std::string& path :
-             {directoryOfProgram() + "/veskcfg-smb.so", std::string(VESKCFG_SMB_MODULE)}) {
+             {directoryOfProgram() + "/veskcfg-smb.so", directoryOfProgram() + "/" VESKCFG_SMB_MODULE}) {
             void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!module) {
                 if (problem.empty() || access(path.c_str(), F_OK) == 0) problem = dlerror();

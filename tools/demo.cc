@@ -42,6 +42,29 @@ void net(const std::vector<std::string>& arguments) { show("vesknet", arguments)
 
 }  // namespace
 
+// The same commands against the Samba servers of scripts/smb-lab.sh: the
+// list lives in BACKUP1's real registry, the records on this console.
+int smbSession() {
+    setenv("VESKCFG_NETWORK", "smb", 1);
+    net({"init"});
+    say("BACKUP1, STORE2 and STORE3 are Samba servers; this computer is CONSOLE, over VESKCFG_NETWORK=smb.");
+    run({"mp", "backup1"}, {"backupadmin\rVault-42\r"});
+    run({"md", "backup1", "store2"}, {"storeadmin\rShelf-7\r"});
+    run({"md", "backup1", "store3"}, {"storeadmin\rShelf-8\r"});
+    run({"ld", "backup1"});
+    run({"lp", "store3"});
+    say("A wrong password is refused by the server; the right one is stored.");
+    run({"cc", "store3"}, {"storeadmin\rShelf-0\r"});
+    run({"cc", "store3"}, {"storeadmin\rShelf-8\r"});
+    run({"rp", "backup1"});
+    run({"rd", "backup1", "store2"});
+    run({"rd", "backup1", "store3"});
+    run({"rp", "backup1"});
+    say("A server whose name has no address: the network path is not found.");
+    run({"lp", "nowhere"}, {"someone\rsecret\r"});
+    return 0;
+}
+
 int main(int argc, char** argv) {
     CLI::App app{"The demonstration: a simulated network made, grouped, broken, mended and drawn", "veskcfg-demo"};
     std::string picture;
@@ -52,6 +75,8 @@ int main(int argc, char** argv) {
         ->check(CLI::NonexistentPath)
         ->type_name("DIR");
     app.add_option("PICTURE", picture, "The SVG file to draw the network in")->required()->type_name("FILE");
+    bool smb = false;
+    app.add_flag("--smb", smb, "Run against the Samba servers of scripts/smb-lab.sh instead");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& asked) {
@@ -62,6 +87,7 @@ int main(int argc, char** argv) {
     }
     setenv("VESKCFG_WORLD", world.c_str(), 1);
     setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+    if (smb) return smbSession();
 
     say("A simulated network in " + world + ", made with vesknet: this computer is CONSOLE;\n"
         "# BACKUP1, STORE2 and STORE3 are servers, each with an account that may open its ipc$ share.");

@@ -330,6 +330,12 @@ LONG enumRemoteValue(SimKey& handle, DWORD index, LPSTR valueName, LPDWORD value
     return ERROR_SUCCESS;
 }
 
+void releaseHandle(SimKey* handle) {
+    liveKeys().erase(handle);
+    if (lastFound == handle) lastFound = nullptr;
+    delete handle;
+}
+
 std::string folderOf(HKEY key) {
     SimKey* handle = handleOf(key);
     return handle && !handle->folder.empty() ? handle->folder : sim::localComputerFolder(false);
@@ -570,18 +576,14 @@ LONG RegCloseKey(HKEY key) {
     SimKey* handle = handleOf(key);
     if (handle && handle->remote) {
         LONG code = sim::remoteNetwork()->closeKey(handle->remote);
-        liveKeys().erase(handle);
-        if (lastFound == handle) lastFound = nullptr;
-        delete handle;
+        releaseHandle(handle);
         return code;
     }
     sim::ComputerFaults* faults = handle ? handle->faults : sim::faultsOf(sim::localComputerFolder(false));
     LONG fault = faults ? faults->check(Call::RegCloseKey) : 0;
     if (isPredefined(key)) return fault;  // Windows ignores closing a predefined key
     if (!handle) return fault ? fault : ERROR_INVALID_HANDLE;
-    liveKeys().erase(handle);
-    if (lastFound == handle) lastFound = nullptr;
-    delete handle;
+    releaseHandle(handle);
     return fault;
 }
 

@@ -36,8 +36,6 @@ namespace {
 // that is not there is soon reported: Windows gives up after about as long.
 constexpr unsigned kAnswerSeconds = 5;
 
-std::string upperName(const std::string& name) { return sim::upperText(name); }
-
 std::string directoryOfProgram() {
     char path[4096] = {};
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -50,7 +48,7 @@ class SmbNetwork : public sim::RemoteNetwork {
 public:
     DWORD openSession(const std::string& server, const std::string& user, const std::string& password) override {
         if (LONG code = load()) return static_cast<DWORD>(code);
-        const std::string known = upperName(server);
+        const std::string known = sim::upperText(server);
         if (sessions_.count(known)) return NO_ERROR;
         std::string host, account, secret;
         if (!sim::ansiToUtf8(server, host) || !sim::ansiToUtf8(user, account) || !sim::ansiToUtf8(password, secret))
@@ -64,11 +62,11 @@ public:
         return NO_ERROR;
     }
 
-    void closeSession(const std::string& server) override { sessions_.erase(upperName(server)); }
+    void closeSession(const std::string& server) override { sessions_.erase(sim::upperText(server)); }
 
     LONG connectRegistry(const std::string& server, sim::RemoteKey*& root) override {
         root = nullptr;
-        auto session = sessions_.find(upperName(server));
+        auto session = sessions_.find(sim::upperText(server));
         // A connection this run did not open has no credentials here.
         if (session == sessions_.end()) return ERROR_ACCESS_DENIED;
         SmbKey* machine = nullptr;
@@ -114,12 +112,10 @@ public:
     }
 
     LONG enumValue(sim::RemoteKey& key, DWORD index, std::string& name, DWORD& type) override {
-        // A value name has at most 16,383 characters, each up to 3 bytes.
-        std::unique_ptr<char[]> buffer(new char[3 * 16384 + 1]);
         uint32_t valueType = 0;
-        if (LONG code = static_cast<LONG>(client_->enumValue(key.key, index, buffer.get(), 3 * 16384 + 1, &valueType)))
+        if (LONG code = static_cast<LONG>(client_->enumValue(key.key, index, nameBuffer_, sizeof nameBuffer_, &valueType)))
             return code;
-        name = sim::utf8ToAnsi(buffer.get());
+        name = sim::utf8ToAnsi(nameBuffer_);
         type = valueType;
         return ERROR_SUCCESS;
     }
@@ -169,6 +165,9 @@ private:
 
     const SmbClient* client_ = nullptr;
     bool failed_ = false;
+    // A value name has at most 16,383 characters, each up to 3 bytes in
+    // UTF-8: one buffer for every step of a walk.
+    char nameBuffer_[3 * 16383 + 1] = {};
     std::map<std::string, std::shared_ptr<SmbSession>> sessions_;  // by upper-cased server name
 };
 

@@ -185,6 +185,20 @@ public:
         record.primary = expand(record.primary, {});
         return record;
     }
+
+    // The row's records in the store of the world's local computer, and its
+    // connections as that computer's connections file holds them.
+    void storeRecords(const TempWorld& world, const Setup& setup) const {
+        for (const Record& record : setup.records) {
+            Record filled = expand(record);
+            world.storeRecord(filled.server, filled.primary, filled.user, filled.password, filled.isDistributed);
+        }
+    }
+    std::string connectionsOf(const Setup& setup) const {
+        std::string connections;
+        for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
+        return connections;
+    }
 };
 
 // ---- Linux: the simulated network ------------------------------------
@@ -201,10 +215,7 @@ public:
         world_->addComputer("OTHER", {"oadmin:osecret"});
         world_->addComputer("DOWN", {"admin:psecret"});
         world_->write("DOWN/offline", "");
-        for (const Record& record : setup.records) {
-            Record filled = expand(record);
-            world_->storeRecord(filled.server, filled.primary, filled.user, filled.password, filled.isDistributed);
-        }
+        storeRecords(*world_, setup);
         if (setup.list) {
             std::string hive = world_->read("PRIM/hklm.reg");
             if (hive.empty()) hive = "REGEDIT4\n\n";
@@ -212,9 +223,7 @@ public:
             for (const std::string& name : *setup.list) hive += "\"" + name + "\"=hex(1):\n";
             world_->write("PRIM/hklm.reg", hive + "\n");
         }
-        std::string connections;
-        for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
-        world_->write("PRIM/connections", connections);
+        world_->write("PRIM/connections", connectionsOf(setup));
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
@@ -405,10 +414,7 @@ public:
         world_ = std::make_unique<TempWorld>();
         setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
         world_->addComputer("CONSOLE", {});
-        for (const Record& record : setup.records) {
-            Record filled = expand(record);
-            world_->storeRecord(filled.server, filled.primary, filled.user, filled.password, filled.isDistributed);
-        }
+        storeRecords(*world_, setup);
         net(conf("PRIM"), {"deletekey_recursive", "HKLM\\SOFTWARE\\Tallmere"});
         if (setup.list) {
             std::string reg = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
@@ -416,9 +422,7 @@ public:
             world_->write("list.reg", reg + "\n");
             EXPECT_TRUE(net(conf("PRIM"), {"import", world_->root() + "/list.reg"}).second);
         }
-        std::string connections;
-        for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
-        world_->write("CONSOLE/connections", connections);
+        world_->write("CONSOLE/connections", connectionsOf(setup));
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {

@@ -4,10 +4,11 @@
 # exist only there, their names are found through a hosts file that exists
 # only there, and every process is gone when the command ends.
 #
-#   smb-servers.sh [--down NAME]... NAME=USER:PASS[,USER:PASS]... -- COMMAND [ARG]...
+#   smb-servers.sh [--down NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
 #
-# Each NAME is a server with those accounts, administrators all. A --down
-# NAME has an address and no server. VESKCFG_SMB_LOG_LEVEL sets the servers'
+# Each NAME is a server with those accounts: USER:PASS an administrator, who
+# may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
+# but not write it. A --down NAME has an address and no server. VESKCFG_SMB_LOG_LEVEL sets the servers'
 # log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
@@ -42,6 +43,9 @@ done
 shift
 
 lab=$(mktemp -d /tmp/veskcfg-smb-lab-XXXXXX)
+# A server works as the account it serves: an ordinary one must reach the
+# server's registry below here.
+chmod 755 "$lab"
 export VESKCFG_SMB_LAB=$lab
 cleanup() {
   # Every other process of this namespace: the servers and their helpers.
@@ -63,9 +67,17 @@ for file in nsswitch.conf hosts resolv.conf passwd group; do
   mount --bind "$lab/$file" "/etc/$file"
 done
 
-# Every account is an administrator (uid 0), who may write HKLM.
-addUser() {  # addUser NAME
-  grep -q "^$1:" "$lab/passwd" || echo "$1:x:0:0::/root:/usr/sbin/nologin" >>"$lab/passwd"
+# An administrator is uid 0; an ordinary user has a uid and group of its own.
+uid=2000
+addUser() {  # addUser NAME admin|ro
+  grep -q "^$1:" "$lab/passwd" && return
+  if [ "$2" = admin ]; then
+    echo "$1:x:0:0::/root:/usr/sbin/nologin" >>"$lab/passwd"
+  else
+    uid=$((uid + 1))
+    echo "$1:x:$uid:$uid::/nonexistent:/usr/sbin/nologin" >>"$lab/passwd"
+    echo "$1:x:$uid:" >>"$lab/group"
+  fi
 }
 
 address=2
@@ -87,9 +99,13 @@ for spec in "${servers[@]}"; do
   admins=""
   IFS=, read -ra list <<<"$accounts"
   for account in "${list[@]}"; do
-    user=${account%%:*}
-    addUser "$user"
-    admins+=" $user"
+    if [ "${account#ro=}" != "$account" ]; then
+      account=${account#ro=}
+      addUser "${account%%:*}" ro
+    else
+      addUser "${account%%:*}" admin
+      admins+=" ${account%%:*}"
+    fi
   done
   cat >"$dir/smb.conf" <<EOF
 [global]
@@ -109,7 +125,6 @@ for spec in "${servers[@]}"; do
   pid directory = $dir/pid
   ncalrpc dir = $dir/ncalrpc
   binddns dir = $dir/private
-  log file = $dir/log/%m.log
   load printers = no
   printing = bsd
   printcap name = /dev/null
@@ -118,11 +133,13 @@ for spec in "${servers[@]}"; do
   log level = ${VESKCFG_SMB_LOG_LEVEL:-1}
 EOF
   for account in "${list[@]}"; do
+    account=${account#ro=}
     user=${account%%:*} password=${account#*:}
     printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$dir/smb.conf" -s -a "$user" >/dev/null
   done
   # In a session of its own: smbd signals its whole process group as it ends.
-  setsid smbd -s "$dir/smb.conf" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
+  # -l: its helpers (samba-dcerpcd, rpcd_*) log there too, not in /var/log.
+  setsid smbd -s "$dir/smb.conf" -l "$dir/log" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
   echo "$ip $name" >>"$lab/servers"
 done
 

@@ -38,12 +38,16 @@ struct Record {
 };
 
 // What a row starts from, beside the computers every row has: {P} (the
-// primary, where the tool runs; admin:psecret, newadmin:n3w), DIST
-// (dadmin:dsecret), OTHER (oadmin:osecret) and DOWN (offline).
+// primary, where the tool runs; admin:psecret, newadmin:n3w, reader:rsecret),
+// DIST (dadmin:dsecret), OTHER (oadmin:osecret) and DOWN (offline).
 struct Setup {
     std::vector<Record> records = {};
     std::optional<std::vector<std::string>> list = {};  // {P}'s list, in creation order
     std::vector<std::string> connections = {};          // "\\SERVER\share USER"
+    // {P} refuses to create keys (5), as a real server does to reader, who
+    // may log on and read but not write. The world fails the call instead;
+    // Wine's registry knows no such account, so the Windows run leaves the row out.
+    bool refusesWrites = false;
 };
 
 struct Row {
@@ -114,6 +118,11 @@ const std::vector<Row>& rows() {
              error("The system cannot find the file specified.", "Fail During Transaction") +
              "Check {P}: could not find DIST in list of attached servers\n Use frs command if you still want to remove\n",
          2},
+        {"an account that may log on but not write: the record is deleted again",
+         {{{"{P}", "{P}", "reader", "rsecret", 0}}, {}, {}, true}, {"md", "{P}", "DIST"}, {"dadmin\rdsecret\r"},
+         "Assigning DIST to {P}.\n" + prompt("DIST") + "{P} is a primary.\n             No attached servers\n" +
+             error("Access is denied.", "Fail During Transaction") + error("Access is denied.", "Fail During Transaction"),
+         5},
     };
     return table;
 }
@@ -210,7 +219,7 @@ public:
     void setUp(const Setup& setup) override {
         world_ = std::make_unique<TempWorld>();
         setenv("VESKCFG_COMPUTERNAME", "PRIM", 1);
-        world_->addComputer("PRIM", {"admin:psecret", "newadmin:n3w"});
+        world_->addComputer("PRIM", {"admin:psecret", "newadmin:n3w", "reader:rsecret"});
         world_->addComputer("DIST", {"dadmin:dsecret"});
         world_->addComputer("OTHER", {"oadmin:osecret"});
         world_->addComputer("DOWN", {"admin:psecret"});
@@ -224,6 +233,8 @@ public:
             world_->write("PRIM/hklm.reg", hive + "\n");
         }
         world_->write("PRIM/connections", connectionsOf(setup));
+        // The second: the first creates the record store's own key, on PRIM too.
+        if (setup.refusesWrites) world_->write("PRIM/faults", "RegCreateKeyExA 5 2\n");
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
@@ -495,6 +506,7 @@ TEST(BothBackends, WindowsUnderWine) {
     WineBackend windows(program);
     ASSERT_FALSE(windows.primary().empty());
     for (const Row& row : rows()) {
+        if (row.setup.refusesWrites) continue;
         SCOPED_TRACE(row.name);
         Outcome onWine = runRow(windows, row);
         expectRow(windows, row, onWine);

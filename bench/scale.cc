@@ -5,6 +5,7 @@
 //
 //   veskcfg-scale [--runs N] [--sizes 1000,10000,...] [--strace]
 //                 [--vesknet VESKNET [--computers 1000,10000,...]] VESKCFG
+//   veskcfg-scale --smb [--runs N] VESKCFG     (beside Samba servers: bench/smb.sh)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/support/run_veskcfg.h"
@@ -41,7 +43,7 @@ struct Options {
     std::vector<long> computers = {1000, 10000, 100000};
     int runs = 5;
     bool strace = false;
-    // When a figure passes this, the next size (ten times larger) is not measured.
+    bool smb = false;
 };
 
 struct Run {
@@ -89,6 +91,11 @@ struct Figure {
     bool measured = false;
 };
 
+double medianOf(std::vector<double> seconds) {
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+}
+
 // The median of `runs` runs; prepare runs before each, untimed.
 template <class Once>
 Figure median(int runs, Once once, const std::function<void()>& prepare = nullptr) {
@@ -101,8 +108,7 @@ Figure median(int runs, Once once, const std::function<void()>& prepare = nullpt
         figure.peakKb = std::max(figure.peakKb, run.peakKb);
         figure.status = run.status;
     }
-    std::sort(seconds.begin(), seconds.end());
-    figure.seconds = seconds[seconds.size() / 2];
+    figure.seconds = medianOf(seconds);
     figure.measured = true;
     return figure;
 }
@@ -230,9 +236,11 @@ void storeWorld(TempWorld& world, long n) {
 }
 
 // A run with its keys typed on a pseudo-terminal, timed from its start.
-Run typedRun(const std::string& exe, const std::vector<std::string>& args, const std::string& keys) {
+Run typedRun(const std::string& exe, const std::vector<std::string>& args, const std::string& keys,
+             const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     RunOptions typed;
     typed.keys = {keys};
+    typed.environment = environment;
     auto started = Clock::now();
     RunResult result = runVeskCfg(exe.c_str(), args, typed);
     Run run;
@@ -362,6 +370,53 @@ void benchStart(const Options& options) {
     line("VeskCfg (usage text)", usage, truth, "true", 0);
 }
 
+// md over real servers, PRIM and DIST of the lab scripts/smb-servers.sh
+// started (VESKCFG_SMB_LAB, both with admin:pw), beside ld on the world's
+// PRIM; the two run in turn, so that both see the same machine.
+int benchSmb(const Options& options) {
+    const char* lab = std::getenv("VESKCFG_SMB_LAB");
+    if (!lab || !*lab) {
+        std::fprintf(stderr, "veskcfg-scale: --smb runs beside a lab of Samba servers (bench/smb.sh starts one)\n");
+        return 2;
+    }
+    TempWorld world;
+    unsetenv("VESKCFG_TRACE");
+    world.addComputer("PRIM", {"admin:pw"});
+    world.addComputer("DIST", {"admin:pw"});
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    world.write("PRIM/hklm.reg", "REGEDIT4\n\n" + kListKey + "\"DIST\"=hex(1):\n\n");
+    const std::string store = world.read("ALPHA/hklm.reg");
+    const std::string& exe = options.binary;
+    const std::vector<std::string> clearList = {"net", "-s", std::string(lab) + "/PRIM/smb.conf", "registry",
+                                                "deletekey_recursive", "HKLM\\SOFTWARE\\Tallmere"};
+    auto mdOverSmb = [&] {
+        // Untimed: each md writes DIST's record anew and adds it to an empty list.
+        world.write("ALPHA/hklm.reg", store);
+        runProcess(clearList);
+        return typedRun(exe, {"md", "PRIM", "DIST"}, "admin\rpw\r", {{"VESKCFG_NETWORK", "smb"}});
+    };
+    Run first = mdOverSmb();  // Samba starts its winreg service on the first call
+    std::vector<double> md, ld;
+    int mdStatus = first.status, ldStatus = 0;
+    for (int i = 0; i < options.runs; ++i) {
+        Run over = mdOverSmb();
+        Run local = runProcess({exe, "ld", "PRIM"});
+        md.push_back(over.seconds);
+        ld.push_back(local.seconds);
+        mdStatus = std::max(mdStatus, over.status);
+        ldStatus = std::max(ldStatus, local.status);
+    }
+    double mdSeconds = medianOf(md), ldSeconds = medianOf(ld);
+    std::printf("\nmd over Samba beside ld on the world, in turn\n");
+    std::printf("  %-36s %9.1f ms%s\n", "first md PRIM DIST over smb", first.seconds * 1e3, first.status ? "  (failed)" : "");
+    std::printf("  %-36s %9.1f ms  (%.2f to %.2f)%s\n", "md PRIM DIST over smb (typed)", mdSeconds * 1e3,
+                *std::min_element(md.begin(), md.end()) * 1e3, *std::max_element(md.begin(), md.end()) * 1e3,
+                mdStatus ? "  (failed)" : "");
+    std::printf("  %-36s %9.1f ms%s\n", "ld PRIM on the world", ldSeconds * 1e3, ldStatus ? "  (failed)" : "");
+    std::printf("  %-36s %9.1fx\n", "md over smb / ld on the world", mdSeconds / ldSeconds);
+    return mdStatus || ldStatus ? 1 : 0;
+}
+
 // A world of n computers, a primary for every hundred with the ninety-nine
 // after it listed and attached, every record in the console's store; one
 // server in a thousand left with a record its primary does not list.
@@ -435,6 +490,8 @@ int parse(int argc, char** argv, Options& options) {
         ->check(CLI::ExistingFile)
         ->type_name("FILE");
     app.add_flag("--strace", options.strace, "Count each command's system calls as well (needs strace)");
+    app.add_flag("--smb", options.smb,
+                 "Only md over the Samba servers PRIM and DIST of $VESKCFG_SMB_LAB beside ld on the world (bench/smb.sh)");
     app.add_option("VESKCFG", options.binary, "The VeskCfg program")->required()->check(CLI::ExistingFile)->type_name("FILE");
     try {
         app.parse(argc, argv);
@@ -458,6 +515,7 @@ int main(int argc, char** argv) {
     Options options;
     if (int done = parse(argc, argv, options); done >= 0) return done;
     std::printf("%s, median of %d runs; ratios to the floor named on each line\n", options.binary.c_str(), options.runs);
+    if (options.smb) return benchSmb(options);
     benchStart(options);
     bool overLimit = false;
     for (long n : options.sizes) benchList(options, n, overLimit);

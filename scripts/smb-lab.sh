@@ -17,5 +17,9 @@ trap 'rm -rf "$world"' EXIT
 build/linux/veskcfg-demo --smb build/linux/VeskCfg build/linux/vesknet "$world/world" /dev/null
 echo
 echo "# BACKUP1's registry, as Samba's own net reads it:"
-net -s "$VESKCFG_SMB_LAB/BACKUP1/smb.conf" registry enumerate 'HKLM\SOFTWARE\Tallmere\Vesklane\VeskDistributedServers' 2>/dev/null ||
-  echo "(no list: every server was detached)"
+if list=$(net -s "$VESKCFG_SMB_LAB/BACKUP1/smb.conf" registry enumerate \
+  'HKLM\SOFTWARE\Tallmere\Vesklane\VeskDistributedServers' 2>/dev/null); then
+  echo "${list:-(the list is there and empty: every server was detached)}"
+else
+  echo "(no list)"
+fi

@@ -135,7 +135,8 @@ EOF
   for account in "${list[@]}"; do
     account=${account#ro=}
     user=${account%%:*} password=${account#*:}
-    printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$dir/smb.conf" -s -a "$user" >/dev/null
+    printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$dir/smb.conf" -s -a "$user" >"$dir/log/smbpasswd.out" 2>&1 ||
+      { cat "$dir/log/smbpasswd.out" >&2; exit 1; }
   done
   # In a session of its own: smbd signals its whole process group as it ends.
   # -l: its helpers (samba-dcerpcd, rpcd_*) log there too, not in /var/log.

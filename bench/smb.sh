@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# What the real network costs: how long Samba servers take to start, a
+# server at a time, and a whole md over two of them beside an ld against the
+# world (veskcfg-scale --smb). As root with Samba installed.
+#
+#   bench/smb.sh [RUNS [BUILD]]     (5 runs; BUILD holds VeskCfg and veskcfg-scale, build/linux)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+build=${2:-build/linux}
+
+# The median wall time, in ms, of a lab of $1 servers that runs `true`.
+startup() {
+  local servers=() i
+  for i in $(seq "$1"); do servers+=("S$i=admin:pw"); done
+  for _ in $(seq "$runs"); do
+    local started ended
+    started=$(date +%s%N)
+    bash scripts/smb-servers.sh "${servers[@]}" -- true
+    ended=$(date +%s%N)
+    echo $(((ended - started) / 1000000))
+  done | sort -n | sed -n "$(((runs + 1) / 2))p"
+}
+
+empty=$(startup 0)
+echo "Samba servers until port 445 accepts, median of $runs labs"
+printf '  %-22s %6d ms  (namespaces and files only)\n' "no server" "$empty"
+for n in 1 3 6; do
+  took=$(startup "$n")
+  printf '  %-22s %6d ms  %6d ms a server\n' "$n server(s)" "$took" $(((took - empty) / n))
+done
+
+bash scripts/smb-servers.sh PRIM=admin:pw DIST=admin:pw -- "$build/veskcfg-scale" --smb --runs "$runs" "$build/VeskCfg"

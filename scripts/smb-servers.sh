@@ -4,12 +4,13 @@
 # exist only there, their names are found through a hosts file that exists
 # only there, and every process is gone when the command ends.
 #
-#   smb-servers.sh [--down NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
+#   smb-servers.sh [--down NAME]... [--silent NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
-# but not write it. A --down NAME has an address and no server. VESKCFG_SMB_LOG_LEVEL sets the servers'
-# log level (1).
+# but not write it. A --down NAME has an address and no server; a --silent
+# NAME a server that takes connections and never answers (a stopped smbd).
+# VESKCFG_SMB_LOG_LEVEL sets the servers' log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
 # standard error, when not root or when Samba is not installed.
@@ -31,10 +32,11 @@ fi
 shift
 PATH=$PATH:/usr/sbin:/sbin
 
-servers=() down=()
+servers=() down=() silent=()
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   case $1 in
     --down) down+=("$2"); shift 2 ;;
+    --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
   esac
@@ -141,6 +143,8 @@ EOF
   # In a session of its own: smbd signals its whole process group as it ends.
   # -l: its helpers (samba-dcerpcd, rpcd_*) log there too, not in /var/log.
   setsid smbd -s "$dir/smb.conf" -l "$dir/log" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
+  echo $! >"$dir/smbd.pid"
+  disown  # its end, by the cleanup's signal, is no news
   echo "$ip $name" >>"$lab/servers"
 done
 
@@ -154,6 +158,11 @@ while read -r ip name; do
   cat "$lab/$name/log/"* >&2 || true
   exit 1
 done <"$lab/servers"
+
+# The kernel still completes their connections; nothing reads them.
+for name in "${silent[@]}"; do
+  kill -STOP "$(cat "$lab/$name/smbd.pid")"
+done
 
 status=0
 "$@" || status=$?

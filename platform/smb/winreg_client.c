@@ -120,7 +120,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
         tevent_add_timer(events, memory, timeval_current_ofs(seconds, 0), lateConnection, &late);
     while (!late && ((struct CompositeHead *)connecting)->state < kCompositeDone)
         if (tevent_loop_once(events) != 0) break;
-    talloc_free(deadline);
+    if (!late) talloc_free(deadline); /* a timer that fired is freed by tevent itself */
     if (late || ((struct CompositeHead *)connecting)->state < kCompositeDone) {
         talloc_free(memory); /* cancels what is still under way */
         return kBadNetPath;

@@ -39,7 +39,8 @@ struct Record {
 
 // What a row starts from, beside the computers every row has: {P} (the
 // primary, where the tool runs; admin:psecret, newadmin:n3w, reader:rsecret),
-// DIST (dadmin:dsecret), OTHER (oadmin:osecret) and DOWN (offline).
+// DIST (dadmin:dsecret), OTHER (oadmin:osecret), DOWN (offline) and SILENT
+// (offline; over a real network it takes connections and never answers).
 struct Setup {
     std::vector<Record> records = {};
     std::optional<std::vector<std::string>> list = {};  // {P}'s list, in creation order
@@ -104,6 +105,9 @@ const std::vector<Row>& rows() {
          {"mp", "{P}"}, {"admin\rpsecret\r"}, "Making {P} a primary.\n" + prompt("{P}") + kOk, 0},
         {"an unreachable server", {{{"DOWN", "DOWN", "admin", "psecret", 0}}}, {"lp", "DOWN"}, {},
          "List the primary of DOWN.\n" + error("The network path was not found.", "Failed During Transaction"), 53},
+        {"a server that never answers: given up in seconds", {{{"SILENT", "SILENT", "admin", "psecret", 0}}},
+         {"lp", "SILENT"}, {},
+         "List the primary of SILENT.\n" + error("The network path was not found.", "Failed During Transaction"), 53},
         {"equal names", {}, {"md", "{P}", "{p}"}, {}, "You can not assign {P} to {P}.\n", 87},
         {"not a primary", {}, {"md", "OTHER", "DIST"}, {"dadmin\rdsecret\r", "oadmin\rosecret\r"},
          "Assigning DIST to OTHER.\n" + prompt("DIST") + prompt("OTHER") + "OTHER is not primary or distributed.\n" +
@@ -224,6 +228,8 @@ public:
         world_->addComputer("OTHER", {"oadmin:osecret"});
         world_->addComputer("DOWN", {"admin:psecret"});
         world_->write("DOWN/offline", "");
+        world_->addComputer("SILENT", {"admin:psecret"});
+        world_->write("SILENT/offline", "");
         storeRecords(*world_, setup);
         if (setup.list) {
             std::string hive = world_->read("PRIM/hklm.reg");
@@ -245,7 +251,7 @@ public:
 
     State state() override {
         State state;
-        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN"}) {
+        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN", "SILENT"}) {
             std::string bytes = world_->storedRecordBytes(server);
             if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
         }
@@ -300,8 +306,9 @@ public:
 
     void setUp(const Setup& setup) override {
         std::ofstream(network_ + "/accounts") << primary_ << " admin:psecret\n" << primary_ << " newadmin:n3w\n"
-                                              << "DIST dadmin:dsecret\nOTHER oadmin:osecret\nDOWN admin:psecret\n";
-        std::ofstream(network_ + "/offline") << "DOWN\n";
+                                              << "DIST dadmin:dsecret\nOTHER oadmin:osecret\nDOWN admin:psecret\n"
+                                              << "SILENT admin:psecret\n";
+        std::ofstream(network_ + "/offline") << "DOWN\nSILENT\n";
         std::ofstream connections(network_ + "/connections");
         for (const std::string& line : setup.connections) connections << expand(line, {}) << "\n";
         connections.close();
@@ -413,7 +420,8 @@ std::pair<std::string, bool> net(const std::string& conf, const std::vector<std:
 }
 
 // The tool on a console of its own (CONSOLE, in a world) reaching PRIM, DIST
-// and OTHER as Samba servers and DOWN as a name with no server: the lab
+// and OTHER as Samba servers, DOWN as a name with no server and SILENT as a
+// server that never answers: the lab
 // scripts/smb-servers.sh starts, named by VESKCFG_SMB_LAB.
 class SmbBackend : public Backend {
 public:
@@ -445,7 +453,7 @@ public:
 
     State state() override {
         State state;
-        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN"}) {
+        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN", "SILENT"}) {
             std::string bytes = world_->storedRecordBytes(server);
             if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
         }

@@ -4,12 +4,14 @@
 # exist only there, their names are found through a hosts file that exists
 # only there, and every process is gone when the command ends.
 #
-#   smb-servers.sh [--down NAME]... [--silent NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
+#   smb-servers.sh [--down NAME]... [--silent NAME]... [--alias OTHER=NAME]...
+#                  NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
 # but not write it. A --down NAME has an address and no server; a --silent
 # NAME a server that takes connections and never answers (a stopped smbd).
+# An --alias OTHER=NAME is another name (UTF-8) of server NAME's address.
 # VESKCFG_SMB_LOG_LEVEL sets the servers' log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
@@ -33,9 +35,11 @@ shift
 PATH=$PATH:/usr/sbin:/sbin
 
 servers=() down=() silent=()
+declare -A aliases
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   case $1 in
     --down) down+=("$2"); shift 2 ;;
+    --alias) aliases[${2#*=}]+=" ${2%%=*}"; shift 2 ;;
     --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
@@ -95,7 +99,7 @@ for spec in "${servers[@]}"; do
   ip=127.0.0.$address
   address=$((address + 1))
   ip addr add "$ip/32" dev lo
-  echo "$ip $name" >>"$lab/hosts"
+  echo "$ip $name${aliases[$name]:-}" >>"$lab/hosts"
   dir=$lab/$name
   mkdir -p "$dir"/{private,state,cache,lock,pid,ncalrpc,log}
   admins=""

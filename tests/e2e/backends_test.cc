@@ -540,4 +540,39 @@ TEST(BothBackends, LinuxOverSmb) {
     }
 }
 
+// Names go to the server in UTF-16 from the ANSI code page and come back in
+// it, '?' for each character the code page lacks. S\xC9RVER (code page 1252)
+// is another name of DIST (smb-servers.sh --alias).
+TEST(BothBackends, LinuxOverSmbNames) {
+    const char* lab = std::getenv("VESKCFG_SMB_LAB");
+    if (!lab || !*lab) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
+    SmbBackend smb(lab);
+    const std::string server = "S\xC9RVER", serverUtf8 = "S\xC3\x89RVER", katakana = "\xE3\x82\xA2\xE3\x82\xA4";
+    smb.setUp({{primary()}, std::vector<std::string>{katakana}});
+    const std::string listed = "List all distributed servers for PRIM.\nPRIM is a primary.\n";
+    struct {
+        const char* codePage;
+        std::vector<std::string> args;
+        std::string keys, out;
+        std::vector<std::string> listAfter;
+    } runs[] = {
+        {"1252", {"md", "PRIM", server}, "dadmin\rdsecret\r",
+         "Assigning " + server + " to PRIM.\n" + prompt(server) + "PRIM is a primary.\n      attached server: ??\n" + kOk,
+         {serverUtf8, katakana}},
+        {"932", {"ld", "PRIM"}, "",
+         listed + "      attached server: \x83\x41\x83\x43\n      attached server: S?RVER\n" + kOk, {serverUtf8, katakana}},
+        {"1252", {"rd", "PRIM", server}, "", "Removing " + server + " from PRIM .\n" + kOk, {katakana}},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.codePage) + " " + run.args[0]);
+        RunOptions options;
+        options.keys = {run.keys};
+        options.environment = {{"VESKCFG_NETWORK", "smb"}, {"VESKCFG_CODEPAGE", run.codePage}};
+        RunResult result = runVeskCfg(VESKCFG_BINARY, run.args, options);
+        EXPECT_EQ(result.out, run.out);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(smb.state().list, run.listAfter);
+    }
+}
+
 }  // namespace

@@ -24,4 +24,22 @@ else
   man -w VeskCfg >/dev/null && man -w vesknet >/dev/null || { echo "FAILED: the manual pages"; exit 1; }
   MANWIDTH=80 man VeskCfg 2>/dev/null | grep -q "group the servers" || { echo "FAILED: man VeskCfg"; exit 1; }
 fi
+# The installed program finds its smb module: in a network namespace with no
+# network at all, where no lookup can leave the machine, a server is not found
+# (53) rather than the network missing (50).
+if [ -e /usr/lib/veskcfg/veskcfg-smb.so ]; then
+  world=$(mktemp -d)
+  export VESKCFG_WORLD=$world VESKCFG_COMPUTERNAME=CONSOLE
+  vesknet init >/dev/null
+  # The record `mp NOWHERE` stores for admin:pw, so that lp connects at once.
+  printf '%s\n' REGEDIT4 '' '[HKEY_LOCAL_MACHINE\SOFTWARE\Tallmere\Servers\NOWHERE\Vesklane]' \
+    '"Slot_1"=hex:4e,4f,57,48,45,52,45,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,5d,37,07,e8,f6,af,c6,dd,3c,53,6a,81,98,af,c6,dd,3c,53,6a,81,98,af,c6,dd,4c,24,6a,81,98,af,c6,dd,3c,53,6a,81,98,af,c6,dd,3c,53,6a,81,98,af,c6,dd' \
+    '' >"$world/CONSOLE/hklm.reg"
+  status=0
+  unshare --net env VESKCFG_NETWORK=smb VeskCfg lp NOWHERE >/dev/null 2>"$world/err" || status=$?
+  rm -rf "$world"
+  [ "$status" -eq 53 ] || { echo "FAILED: the installed smb module (lp over smb gave $status)"; exit 1; }
+  unset VESKCFG_WORLD VESKCFG_COMPUTERNAME
+  echo "the installed program loads its smb module"
+fi
 echo "the .deb installs; VeskCfg, vesknet and their manual pages are found from the PATH"

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -573,6 +574,24 @@ TEST(BothBackends, LinuxOverSmbNames) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(smb.state().list, run.listAfter);
     }
+}
+
+// A program with no smb module beside it (or built without one) says so on
+// standard error and fails every call on another computer with 50; it never
+// looks the name up.
+TEST(BothBackends, LinuxWithoutTheSmbModule) {
+    TempWorld world;
+    world.storeRecord("DOWN", "DOWN", "admin", "psecret", 0);
+    const std::string alone = world.root() + "/VeskCfg";
+    std::filesystem::copy_file(VESKCFG_BINARY, alone);
+    std::filesystem::permissions(alone, std::filesystem::perms::owner_all);
+    RunOptions options;
+    options.environment = {{"VESKCFG_NETWORK", "smb"}};
+    RunResult result = runVeskCfg(alone.c_str(), {"lp", "DOWN"}, options);
+    EXPECT_EQ(result.out, "List the primary of DOWN.\n" + error("The request is not supported.", "Failed During Transaction"));
+    EXPECT_EQ(result.status, 50);
+    EXPECT_NE(result.err.find("VESKCFG_NETWORK=smb: "), std::string::npos) << result.err;
+    EXPECT_EQ(world.read("ALPHA/connections"), "");
 }
 
 }  // namespace

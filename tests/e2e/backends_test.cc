@@ -213,6 +213,15 @@ public:
         for (const std::string& line : setup.connections) connections += expand(line, {}) + "\n";
         return connections;
     }
+    // What the world's local store holds for the table's computers afterwards.
+    std::map<std::string, std::string> recordsIn(const TempWorld& world) const {
+        std::map<std::string, std::string> records;
+        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN", "SILENT"}) {
+            std::string bytes = world.storedRecordBytes(server);
+            if (!bytes.empty()) records[asServer(server, primary())] = describe(bytes, primary());
+        }
+        return records;
+    }
 };
 
 // ---- Linux: the simulated network ------------------------------------
@@ -252,10 +261,7 @@ public:
 
     State state() override {
         State state;
-        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN", "SILENT"}) {
-            std::string bytes = world_->storedRecordBytes(server);
-            if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
-        }
+        state.records = recordsIn(*world_);
         std::string hive = world_->read("PRIM/hklm.reg");
         size_t key = hive.find("\\VeskDistributedServers]\n");
         state.hasList = key != std::string::npos;
@@ -454,10 +460,7 @@ public:
 
     State state() override {
         State state;
-        for (const char* server : {"PRIM", "DIST", "OTHER", "DOWN", "SILENT"}) {
-            std::string bytes = world_->storedRecordBytes(server);
-            if (!bytes.empty()) state.records[asServer(server, primary())] = describe(bytes, primary());
-        }
+        state.records = recordsIn(*world_);
         auto [listing, listed] = net(conf("PRIM"), {"enumerate", kListKey});
         state.hasList = listed;
         std::istringstream lines(listing);

@@ -37,8 +37,8 @@ if [ -e /usr/lib/veskcfg/veskcfg-smb.so ]; then
     '' >"$world/CONSOLE/hklm.reg"
   status=0
   unshare --net env VESKCFG_NETWORK=smb VeskCfg lp NOWHERE >/dev/null 2>"$world/err" || status=$?
+  [ "$status" -eq 53 ] || { echo "FAILED: the installed smb module (lp over smb gave $status)"; cat "$world/err"; exit 1; }
   rm -rf "$world"
-  [ "$status" -eq 53 ] || { echo "FAILED: the installed smb module (lp over smb gave $status)"; exit 1; }
   unset VESKCFG_WORLD VESKCFG_COMPUTERNAME
   echo "the installed program loads its smb module"
 fi

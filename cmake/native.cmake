@@ -12,11 +12,12 @@ endfunction()
 
 maker_library(Zenthal platform/standins/zenthal.cc platform/standins/zenthal.def)
 maker_library(Morvane platform/standins/morvane.cc platform/native/no_faults.cc platform/standins/morvane.def)
-maker_library(Quenbase platform/standins/quenbase.cc platform/native/no_faults.cc platform/standins/quenbase.def)
+maker_library(Quenbase platform/standins/quenbase.cc platform/record_location.cc platform/native/no_faults.cc platform/standins/quenbase.def)
 target_link_libraries(Quenbase PRIVATE Zenthal Morvane advapi32)
 
 add_library(vesknative STATIC
   platform/extended_keys.cc
+  platform/record_location.cc
   platform/native/console.cc
   platform/native/process.cc
 )

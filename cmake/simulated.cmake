@@ -2,12 +2,14 @@
 
 # Registry, network and system services over a world directory.
 add_library(vesksim STATIC
-  platform/simulated/codepage.cc
+  platform/codepage.cc
   platform/simulated/world.cc
   platform/simulated/files.cc
   platform/simulated/faults.cc
   platform/simulated/trace.cc
-  platform/simulated/hive.cc
+  platform/simulated/hive_scan.cc
+  platform/simulated/hive_model.cc
+  platform/simulated/hive_image.cc
   platform/simulated/value_lines.cc
   platform/simulated/registry.cc
   platform/simulated/network.cc
@@ -42,6 +44,7 @@ endif()
 
 # The maker's libraries; the record store keeps its records in the registry.
 add_library(veskmaker STATIC
+  platform/record_location.cc
   platform/standins/quenbase.cc
   platform/standins/zenthal.cc
   platform/standins/morvane.cc

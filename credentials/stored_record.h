@@ -2,11 +2,9 @@
 // credentials for reaching it are kept.
 #pragma once
 
+#include "platform/record_location.h"
 #include "platform/win32.h"
 
 // 0 when the record was read into recordBuffer; otherwise the registry's code,
 // which callers take as "no record stored".
 LONG StoredRecordLookup(LPCSTR serverName, LONG recordType, void* recordBuffer, DWORD* size);
-
-// 1 when the product key name was written into the MAX_PATH-byte nameBuffer.
-int lookupProductKeyName(LONG recordType, char* nameBuffer);

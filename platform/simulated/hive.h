@@ -10,6 +10,9 @@
 // copies the file unchanged but for the keys that changed, which are written
 // where they stood, and the new keys, which go at its end.
 //
+// Three layers: the scan of the file's headers (hive_scan.cc), the model of
+// keys and values (hive_model.cc), the image written back (hive_image.cc).
+//
 // Read as regedit imports a file: a key whose header comes twice has the
 // values of both; a value named twice (in any letter case) is one value, in
 // the first one's place, with the later one's data.
@@ -144,10 +147,10 @@ public:
     // lines are needed; -1 when the hive holds its whole text.
     int fileFd() const { return fd_; }
 
-    // For the loader in hive.cc and its helpers. A key header line: where its '[' and its line's end are, the length of
-    // its path below HKEY_LOCAL_MACHINE, and a digest of that path's last
-    // bytes and length that tells most headers from the one looked for
-    // without reading them.
+    // For the scan and the model. A key header line: where its '[' and
+    // its line's end are, the length of its path below HKEY_LOCAL_MACHINE,
+    // and a digest of that path's last bytes and length that tells most
+    // headers from the one looked for without reading them.
     struct Header {
         uint32_t at;
         uint32_t lineEnd;  // past its line end

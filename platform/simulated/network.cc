@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/lines.h"

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/hive.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/trace.h"
 

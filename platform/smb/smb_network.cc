@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/remote.h"
 #include "platform/simulated/trace.h"
 #include "platform/smb/smb_client.h"

@@ -1,27 +1,16 @@
 // Our stand-in for Quenbase.dll, the maker's record store. It keeps each
 // server's role record in the local registry where the credential lookup finds
-// it: <servers root>\<server>\<product key name>, value Slot_1, REG_BINARY.
-#include <cstdio>
-#include <cstring>
-
+// it (platform/record_location.h), REG_BINARY.
 #include "platform/maker.h"
+#include "platform/record_location.h"
 #include "platform/standin_faults.h"
 
 namespace {
 
-const char kSlotValue[] = "Slot_1";
-
 // Without the product key name the store does not know where its records
 // are: it fails rather than look in another place.
 LONG recordKeyPath(LPCSTR server, LONG type, char (&path)[MAX_PATH]) {
-    char root[MAX_PATH] = {};
-    ZenthalServersRoot(root, sizeof root);
-    unsigned char productInfo[PRODUCT_INFO_SIZE] = {};
-    if (!(MorvaneProductInfo(type, productInfo) & 0xFFFF)) return ERROR_BADKEY;
-    char product[PRODUCT_NAME_SIZE + 1] = {};
-    std::memcpy(product, productInfo + PRODUCT_NAME_OFFSET, PRODUCT_NAME_SIZE);
-    int length = std::snprintf(path, sizeof path, "%s\\%s\\%s", root, server, product);
-    return length < 0 || length >= static_cast<int>(sizeof path) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+    return roleRecordKeyPath(server, type, WithoutProductName::Fail, path);
 }
 
 LONG removeSlot(LPCSTR server, LONG type) {
@@ -30,7 +19,7 @@ LONG removeSlot(LPCSTR server, LONG type) {
     if (LONG code = recordKeyPath(server, type, path)) return code;
     HKEY key = nullptr;
     if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key)) return code;
-    LONG code = RegDeleteValueA(key, kSlotValue);
+    LONG code = RegDeleteValueA(key, ROLE_RECORD_VALUE);
     RegCloseKey(key);
     return code;
 }
@@ -40,7 +29,7 @@ LONG putSlot(LPCSTR server, LONG type, const void* record, DWORD size) {
     char path[MAX_PATH];
     if (LONG code = recordKeyPath(server, type, path)) return code;
     // One call, so that a new record is one write of the store, not two.
-    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, kSlotValue, REG_BINARY, record, size);
+    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, ROLE_RECORD_VALUE, REG_BINARY, record, size);
 }
 
 }  // namespace
@@ -76,7 +65,7 @@ LONG QuenbaseGet(LPCSTR server, LONG type, void* record, DWORD* size) {
     if (LONG code = recordKeyPath(server, type, path)) return code;
     HKEY key = nullptr;
     if (LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key)) return code;
-    LONG code = RegQueryValueExA(key, kSlotValue, nullptr, nullptr, static_cast<LPBYTE>(record), size);
+    LONG code = RegQueryValueExA(key, ROLE_RECORD_VALUE, nullptr, nullptr, static_cast<LPBYTE>(record), size);
     RegCloseKey(key);
     return code;
 }

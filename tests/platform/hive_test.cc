@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/hive.h"
 #include "tools/support/temp_world.h"
 

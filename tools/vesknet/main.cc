@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/world.h"

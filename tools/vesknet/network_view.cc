@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "credentials/scramble.h"
-#include "credentials/stored_record.h"
 #include "platform/maker.h"
-#include "platform/simulated/codepage.h"
+#include "platform/record_location.h"
+#include "platform/codepage.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/hive.h"
@@ -65,7 +65,7 @@ void readList(const std::string& folder, Computer& computer) {
 bool recordOf(const std::string& server, sim::Hive& hive, sim::RegKey& key, Record& record) {
     record.server = server;
     sim::ValueView slot;
-    if (!hive.findValue(key, "Slot_1", slot)) return false;
+    if (!hive.findValue(key, ROLE_RECORD_VALUE, slot)) return false;
     if (slot.data.size() > ROLE_RECORD_SIZE) return true;
     ServerRoleRecord stored = {};
     std::memcpy(&stored, slot.data.data(), slot.data.size());
@@ -92,15 +92,15 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
     }
     char root[MAX_PATH] = {};
     ZenthalServersRoot(root, sizeof root);
-    char product[MAX_PATH] = {};
-    if (!lookupProductKeyName(ROLE_RECORD_TYPE, product)) std::strcpy(product, "Tallmere");
     sim::RegKey* servers = hive.find(root);
     if (!servers) return true;
     for (sim::RegKey* server : hive.subkeysOf(*servers)) {
-        sim::RegKey* slot = hive.find(server->path + "\\" + product);
+        std::string name = server->path.substr(servers->path.size() + 1);
+        char path[MAX_PATH] = {};
+        if (roleRecordKeyPath(name.c_str(), ROLE_RECORD_TYPE, WithoutProductName::Tallmere, path)) continue;
+        sim::RegKey* slot = hive.find(path);
         Record record;
-        if (slot && recordOf(server->path.substr(servers->path.size() + 1), hive, *slot, record))
-            view.records.push_back(record);
+        if (slot && recordOf(name, hive, *slot, record)) view.records.push_back(record);
     }
     std::sort(view.records.begin(), view.records.end(),
               [](const Record& a, const Record& b) { return a.server < b.server; });

@@ -1,5 +1,6 @@
-// The simulated computer's ANSI code page: 1252 by default, 932 (Shift-JIS)
-// when VESKCFG_CODEPAGE=932.
+// The ANSI code page of the Linux build: 1252 by default, 932 (Shift-JIS)
+// when VESKCFG_CODEPAGE=932. The world's hives and the names sent to real
+// servers are both in it.
 #pragma once
 
 #include <cstddef>

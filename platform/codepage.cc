@@ -1,4 +1,4 @@
-#include "platform/simulated/codepage.h"
+#include "platform/codepage.h"
 
 #include <algorithm>
 #include <cstdlib>

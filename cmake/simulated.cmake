@@ -11,10 +11,13 @@ add_library(vesksim STATIC
   platform/simulated/hive_model.cc
   platform/simulated/hive_image.cc
   platform/simulated/value_lines.cc
+  platform/simulated/world_host.cc
+  platform/simulated/fault_host.cc
+  platform/simulated/hosts.cc
   platform/simulated/registry.cc
   platform/simulated/network.cc
   platform/simulated/system.cc
-  platform/smb/smb_network.cc
+  platform/smb/smb_host.cc
 )
 target_include_directories(vesksim PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vesksim PUBLIC ${CMAKE_DL_LIBS})

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/simulated/files.h"
+#include "platform/simulated/value_view.h"
 #include "platform/win32.h"
 
 namespace sim {
@@ -73,13 +74,6 @@ struct RegKey {
     int64_t textAt = -1;
     std::vector<RegKey*> subkeys;  // in order, once the hive knows every key
     bool linked = false;           // in its parent's subkeys
-};
-
-// One value as a call sees it; the views last until the next call on the hive.
-struct ValueView {
-    std::string_view name;
-    DWORD type = REG_NONE;
-    std::string_view data;
 };
 
 // Where a walk of a key's values stands, so that the next index costs one line.

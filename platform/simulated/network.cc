@@ -1,23 +1,21 @@
-// Windows networking over the world, or to real servers through the remote
-// network. A deviceless connection belongs to the logon session, not to the
-// process: it outlives the run that made it, so the local computer keeps its
-// connections in a file. A real server's session itself ends with the run.
+// Windows networking: the logon session's connections, whichever host
+// answers for each computer. A deviceless connection belongs to the logon
+// session, not to the process: it outlives the run that made it, so the local
+// computer keeps its connections in a file. A real server's session itself
+// ends with the run.
 #include "platform/simulated/network.h"
 
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/lines.h"
-#include "platform/simulated/remote.h"
+#include "platform/simulated/host.h"
 #include "platform/simulated/trace.h"
 #include "platform/simulated/world.h"
 #include "platform/win32.h"
 
 namespace {
-
-using sim::Call;
 
 struct Connection {
     std::string remoteName;  // \\SERVER\share
@@ -91,40 +89,11 @@ bool splitRemoteName(const std::string& remoteName, std::string& server, std::st
     return sim::findSeparator(share) == std::string::npos;
 }
 
-bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
-    std::string content;
-    if (sim::readWholeFile(folder + "/accounts", content)) return false;
-    for (std::string_view line : sim::LinesOf(content)) {
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) continue;
-        if (sim::sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
-    }
-    return false;
-}
-
-// The server in the world: there, reachable, not failing the call.
-DWORD reachInWorld(const std::string& server, std::string& folder) {
-    folder = sim::findComputerFolder(server);
-    if (LONG code = sim::faultFor(folder, Call::WNetAddConnection2A)) return static_cast<DWORD>(code);
-    if (folder.empty() || sim::isOffline(folder)) return ERROR_BAD_NETPATH;
-    return static_cast<DWORD>(sim::checkFolder(folder));
-}
-
-// Null when server is in the world: every computer but the local one is a
-// real server when there is a remote network.
-sim::RemoteNetwork* realServer(const std::string& server) {
-    sim::RemoteNetwork* network = sim::remoteNetwork();
-    return network && !sim::sameName(server, sim::localComputerName()) ? network : nullptr;
-}
-
 DWORD addConnection(const std::string& remoteName, const std::string& user, const std::string& password) {
     std::string server, share;
     if (!splitRemoteName(remoteName, server, share)) return ERROR_NO_NET_OR_BAD_PATH;
-    sim::RemoteNetwork* network = realServer(server);
-    std::string folder;
-    if (!network) {
-        if (DWORD code = reachInWorld(server, folder)) return code;
-    }
+    sim::Host& host = sim::hostNamed(server);
+    if (DWORD code = host.reach()) return code;
     if (!sim::sameName(share, "ipc$")) return ERROR_BAD_NET_NAME;
     std::string localFolder = sim::localComputerFolder(true);
     if (localFolder.empty()) return sim::localComputerProblem() ? sim::localComputerProblem() : ERROR_CANTWRITE;
@@ -141,11 +110,7 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
         if (!sim::sameName(connection.user, user)) return ERROR_SESSION_CREDENTIAL_CONFLICT;
         if (sim::sameName(connection.remoteName, remoteName)) alreadyOpen = true;
     }
-    if (network) {
-        if (DWORD code = network->openSession(server, user, password)) return code;
-    } else if (!accountMatches(folder, user, password)) {
-        return ERROR_LOGON_FAILURE;
-    }
+    if (DWORD code = host.logOn(user, password)) return code;
     if (alreadyOpen) return NO_ERROR;
     connections.push_back({remoteName, user});
     return static_cast<DWORD>(writeConnections(localFolder, connections));
@@ -154,11 +119,7 @@ DWORD addConnection(const std::string& remoteName, const std::string& user, cons
 DWORD cancelConnection(const std::string& remoteName) {
     std::string server, share;
     if (splitRemoteName(remoteName, server, share)) {
-        if (sim::RemoteNetwork* network = realServer(server)) {
-            network->closeSession(server);
-        } else if (LONG code = sim::faultFor(sim::findComputerFolder(server), Call::WNetCancelConnection2A)) {
-            return static_cast<DWORD>(code);
-        }
+        if (DWORD code = sim::hostNamed(server).logOff()) return code;
     }
     std::string localFolder = sim::localComputerFolder(false);
     if (localFolder.empty()) return ERROR_NOT_CONNECTED;

@@ -63,6 +63,7 @@ const SystemMessage kMessages[] = {
     {ERROR_PASSWORD_EXPIRED, "The password for this account has expired.\r\n"},
     {ERROR_ACCOUNT_DISABLED, "This user can't sign in because this account is currently disabled.\r\n"},
     {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
+    {RPC_S_CALL_FAILED, "The remote procedure call failed.\r\n"},
     {ERROR_ACCOUNT_LOCKED_OUT, "The referenced account is currently locked out and may not be logged on to.\r\n"},
     {ERROR_NOT_CONNECTED, "This network connection does not exist.\r\n"},
     {ERROR_WRITE_PROTECT, "The media is write protected.\r\n"},

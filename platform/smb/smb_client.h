@@ -14,14 +14,18 @@ extern "C" {
 typedef struct SmbSession SmbSession;
 typedef struct SmbKey SmbKey;
 
-#define SMB_CLIENT_VERSION 1
+#define SMB_CLIENT_VERSION 2
 
 struct SmbClient {
     uint32_t version;
+    /* NULL when the module fits the Samba libraries it was loaded with;
+     * otherwise why not, in a sentence, and no call may be made. */
+    const char *(*problem)(void);
     /* An authenticated SMB session to host's IPC$, with the winreg pipe open
-     * in it; gives up after `seconds` without an answer. Names are UTF-8. */
-    uint32_t (*openSession)(const char *host, const char *user, const char *password, unsigned seconds,
-                            SmbSession **session);
+     * in it. Reaching it is given up after reachSeconds (53); each call on
+     * it after callSeconds without an answer (1726). Names are UTF-8. */
+    uint32_t (*openSession)(const char *host, const char *user, const char *password, unsigned reachSeconds,
+                            unsigned callSeconds, SmbSession **session);
     /* Ends the session; its keys must be closed first. */
     void (*closeSession)(SmbSession *session);
     uint32_t (*openMachine)(SmbSession *session, SmbKey **key);

@@ -2,8 +2,10 @@
  * Each session is a DCE/RPC pipe to \PIPE\winreg through the server's IPC$,
  * opened with the account's credentials; every registry call is one winreg
  * request on it. Failures become the codes Windows gives for them. */
+#include <dlfcn.h>
 #include <stdbool.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <talloc.h>
@@ -31,14 +33,17 @@ enum {
     kInvalidParameter = 87,
     kMoreData = 234,
     kLogonFailure = 1326,
+    kCallFailed = 1726,
 };
 
 /* The leading field of libcli's composite_context, whose header samba-dev
- * does not ship: how a connection started asynchronously says it is over. */
+ * does not ship: how a connection started asynchronously says it is over.
+ * The library offers no public way to learn it, so problem() checks this
+ * layout against the library's own functions when the module is loaded. */
 struct CompositeHead {
     int state;
 };
-enum { kCompositeDone = 2 }; /* done or failed */
+enum { kCompositeInProgress = 1, kCompositeDone = 2, kCompositeError = 3 }; /* done from kCompositeDone on */
 
 struct SmbSession {
     TALLOC_CTX *memory;
@@ -67,6 +72,71 @@ static bool started(void) {
     return true;
 }
 
+/* The requests this module declares by hand must be the ones the library's
+ * table encodes: the same call at each number, of the same size. */
+static const char *requestProblem(char *said, size_t capacity) {
+    static const struct {
+        uint32_t opnum;
+        const char *name;
+        size_t size;
+    } requests[] = {
+        {WINREG_OPEN_HKLM, "winreg_OpenHKLM", sizeof(struct winreg_OpenHKLM)},
+        {WINREG_CLOSE_KEY, "winreg_CloseKey", sizeof(struct winreg_CloseKey)},
+        {WINREG_CREATE_KEY, "winreg_CreateKey", sizeof(struct winreg_CreateKey)},
+        {WINREG_DELETE_VALUE, "winreg_DeleteValue", sizeof(struct winreg_DeleteValue)},
+        {WINREG_ENUM_VALUE, "winreg_EnumValue", sizeof(struct winreg_EnumValue)},
+        {WINREG_OPEN_KEY, "winreg_OpenKey", sizeof(struct winreg_OpenKey)},
+        {WINREG_SET_VALUE, "winreg_SetValue", sizeof(struct winreg_SetValue)},
+    };
+    for (size_t i = 0; i < sizeof requests / sizeof requests[0]; ++i) {
+        const struct ndr_interface_call *call =
+            requests[i].opnum < ndr_table_winreg.num_calls ? &ndr_table_winreg.calls[requests[i].opnum] : NULL;
+        if (call && call->name && strcmp(call->name, requests[i].name) == 0 && call->struct_size == requests[i].size)
+            continue;
+        snprintf(said, capacity, "Samba's winreg table does not have %s as request %u of %zu bytes, as this module "
+                 "was built for", requests[i].name, requests[i].opnum, requests[i].size);
+        return said;
+    }
+    return NULL;
+}
+
+/* The state a composite_context made by the library's own functions shows
+ * where this module reads it. */
+static const char *compositeProblem(void) {
+    static const char misfit[] = "libcli's composite_context is not laid out as this module was built for";
+    Dl_info self;
+    void *module = dladdr((void *)compositeProblem, &self) ? dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD) : NULL;
+    if (!module) return misfit;
+    struct composite_context *(*create)(TALLOC_CTX *, struct tevent_context *) = dlsym(module, "composite_create");
+    void (*done)(struct composite_context *) = dlsym(module, "composite_done");
+    void (*error)(struct composite_context *, NTSTATUS) = dlsym(module, "composite_error");
+    dlclose(module);
+    if (!create || !done || !error) return misfit;
+    TALLOC_CTX *memory = talloc_new(NULL);
+    struct composite_context *finished = memory ? create(memory, events) : NULL;
+    struct composite_context *failed = memory ? create(memory, events) : NULL;
+    bool fits = finished && failed && ((struct CompositeHead *)finished)->state == kCompositeInProgress;
+    if (fits) {
+        done(finished);
+        error(failed, NT_STATUS_UNSUCCESSFUL);
+        fits = ((struct CompositeHead *)finished)->state == kCompositeDone &&
+               ((struct CompositeHead *)failed)->state == kCompositeError;
+    }
+    talloc_free(memory);
+    return fits ? NULL : misfit;
+}
+
+static const char *problem(void) {
+    static char said[256];
+    static const char *found;
+    static bool checked;
+    if (checked) return found;
+    checked = true;
+    if (!started()) return found = "Samba's client libraries could not be started";
+    if ((found = requestProblem(said, sizeof said))) return found;
+    return found = compositeProblem();
+}
+
 /* What a failure to reach or log on to a server is on Windows. The library
  * reports a refused connection as NT_STATUS_NO_MEMORY. */
 static uint32_t connectCode(NTSTATUS status) {
@@ -90,11 +160,11 @@ static void lateConnection(struct tevent_context *ev, struct tevent_timer *timer
     *(bool *)late = true;
 }
 
-static uint32_t openSession(const char *host, const char *user, const char *password, unsigned seconds,
-                            SmbSession **out) {
+static uint32_t openSession(const char *host, const char *user, const char *password, unsigned reachSeconds,
+                            unsigned callSeconds, SmbSession **out) {
     *out = NULL;
     if (!host || !*host || strpbrk(host, "[]:\\/ ")) return kBadNetPath;
-    if (!started()) return kNotEnoughMemory;
+    if (problem()) return kNotEnoughMemory;
     TALLOC_CTX *memory = talloc_new(NULL);
     SmbSession *session = memory ? talloc_zero(memory, SmbSession) : NULL;
     struct cli_credentials *credentials = memory ? cli_credentials_init(memory) : NULL;
@@ -117,7 +187,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
     }
     bool late = false;
     struct tevent_timer *deadline =
-        tevent_add_timer(events, memory, timeval_current_ofs(seconds, 0), lateConnection, &late);
+        tevent_add_timer(events, memory, timeval_current_ofs(reachSeconds, 0), lateConnection, &late);
     while (!late && ((struct CompositeHead *)connecting)->state < kCompositeDone)
         if (tevent_loop_once(events) != 0) break;
     if (!late) talloc_free(deadline); /* a timer that fired is freed by tevent itself */
@@ -130,7 +200,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
         talloc_free(memory);
         return connectCode(status);
     }
-    dcerpc_binding_handle_set_timeout(session->pipe->binding_handle, seconds);
+    dcerpc_binding_handle_set_timeout(session->pipe->binding_handle, callSeconds);
     *out = session;
     return kSuccess;
 }
@@ -140,10 +210,13 @@ static void closeSession(SmbSession *session) {
 }
 
 /* One request, whose answer's pointers point into `memory`; the code of its
- * transport failure or of the server's answer. */
+ * transport failure or of the server's answer. A server that took the
+ * request and gave no answer within the session's timeout is a failed
+ * remote procedure call, as Windows reports it, not a missing server. */
 static uint32_t callIn(TALLOC_CTX *memory, SmbSession *session, uint32_t opnum, void *request, const WERROR *result) {
     NTSTATUS status = dcerpc_binding_handle_call(session->pipe->binding_handle, NULL, &ndr_table_winreg, opnum,
                                                  memory, request);
+    if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) return kCallFailed;
     if (!NT_STATUS_IS_OK(status)) return connectCode(status);
     return W_ERROR_V(*result);
 }
@@ -265,6 +338,7 @@ static uint32_t closeKey(SmbKey *key) {
 const struct SmbClient *veskcfg_smb_client(void) {
     static const struct SmbClient client = {
         .version = SMB_CLIENT_VERSION,
+        .problem = problem,
         .openSession = openSession,
         .closeSession = closeSession,
         .openMachine = openMachine,

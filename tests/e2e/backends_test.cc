@@ -27,6 +27,7 @@
 
 #include "credentials/scramble.h"
 #include "tools/support/run_veskcfg.h"
+#include "tests/support/samba_lab.h"
 #include "tools/support/temp_world.h"
 
 namespace {
@@ -410,44 +411,20 @@ private:
 
 // ---- Linux over real SMB servers ------------------------------------------
 
-// The registry key the list is kept in, as Samba's net names it.
-const char kListKey[] = "HKLM\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers";
-
-// Samba's own net on a server's registry: what it printed, and whether it
-// succeeded.
-std::pair<std::string, bool> net(const std::string& conf, const std::vector<std::string>& args) {
-    std::string command = "net -s '" + conf + "' registry";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return {"", false};
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
-    return {out, pclose(pipe) == 0};
-}
-
 // The tool on a console of its own (CONSOLE, in a world) reaching PRIM, DIST
 // and OTHER as Samba servers, DOWN as a name with no server and SILENT as a
 // server that never answers: the lab
 // scripts/smb-servers.sh starts, named by VESKCFG_SMB_LAB.
 class SmbBackend : public Backend {
 public:
-    explicit SmbBackend(std::string lab) : lab_(std::move(lab)) {}
     std::string primary() const override { return "PRIM"; }
-    std::string conf(const std::string& server) const { return lab_ + "/" + server + "/smb.conf"; }
 
     void setUp(const Setup& setup) override {
         world_ = std::make_unique<TempWorld>();
         setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
         world_->addComputer("CONSOLE", {});
         storeRecords(*world_, setup);
-        net(conf("PRIM"), {"deletekey_recursive", "HKLM\\SOFTWARE\\Tallmere"});
-        if (setup.list) {
-            std::string reg = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
-            for (const std::string& name : *setup.list) reg += "\"" + name + "\"=\"\"\n";
-            world_->write("list.reg", reg + "\n");
-            EXPECT_TRUE(net(conf("PRIM"), {"import", world_->root() + "/list.reg"}).second);
-        }
+        EXPECT_TRUE(putSambaList("PRIM", setup.list, world_->root()));
         world_->write("CONSOLE/connections", connectionsOf(setup));
     }
 
@@ -461,11 +438,9 @@ public:
     State state() override {
         State state;
         state.records = recordsIn(*world_);
-        auto [listing, listed] = net(conf("PRIM"), {"enumerate", kListKey});
-        state.hasList = listed;
-        std::istringstream lines(listing);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind("Valuename", 0) == 0) state.list.push_back(line.substr(line.find("= ") + 2));
+        std::optional<std::vector<std::string>> list = sambaList("PRIM");
+        state.hasList = list.has_value();
+        state.list = list.value_or(std::vector<std::string>());
         std::sort(state.list.begin(), state.list.end());
         state.connections = world_->read("CONSOLE/connections");
         return state;
@@ -477,7 +452,6 @@ public:
     int exitStatus(long code) const override { return LinuxBackend().exitStatus(code); }
 
 private:
-    std::string lab_;
     std::unique_ptr<TempWorld> world_;
 };
 
@@ -532,10 +506,9 @@ TEST(BothBackends, WindowsUnderWine) {
 // The table against real servers: the same output and status, and the same
 // records, list and connections left as over the world.
 TEST(BothBackends, LinuxOverSmb) {
-    const char* lab = std::getenv("VESKCFG_SMB_LAB");
-    if (!lab || !*lab) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
+    if (sambaLab().empty()) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
     LinuxBackend linux;
-    SmbBackend smb(lab);
+    SmbBackend smb;
     for (const Row& row : rows()) {
         SCOPED_TRACE(row.name);
         Outcome overSmb = runRow(smb, row);
@@ -548,9 +521,8 @@ TEST(BothBackends, LinuxOverSmb) {
 // it, '?' for each character the code page lacks. S\xC9RVER (code page 1252)
 // is another name of DIST (smb-servers.sh --alias).
 TEST(BothBackends, LinuxOverSmbNames) {
-    const char* lab = std::getenv("VESKCFG_SMB_LAB");
-    if (!lab || !*lab) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
-    SmbBackend smb(lab);
+    if (sambaLab().empty()) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
+    SmbBackend smb;
     const std::string server = "S\xC9RVER", serverUtf8 = "S\xC3\x89RVER", katakana = "\xE3\x82\xA2\xE3\x82\xA4";
     smb.setUp({{primary()}, std::vector<std::string>{katakana}});
     const std::string listed = "List all distributed servers for PRIM.\nPRIM is a primary.\n";

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,6 +147,7 @@ TEST(WholeOrAbsent, EveryFailureOfEveryCallOverSamba) {
     Network world(false), smb(true);
     int runs = 0, failures = 0;
     std::string sizes;
+    std::set<std::string> swept;
     for (const Form& form : kForms) {
         SCOPED_TRACE(joined(form.args));
         world.setUp(form);
@@ -163,6 +165,7 @@ TEST(WholeOrAbsent, EveryFailureOfEveryCallOverSamba) {
                  std::to_string(callsMade) + " made\n";
         for (const auto& [where, count] : calls) {
             const auto& [computer, call] = where;
+            swept.insert(call);
             for (int nth = 1; nth <= count; ++nth) {
                 const std::string fault = call + " 1013 " + std::to_string(nth);
                 SCOPED_TRACE(computer + " " + fault);
@@ -183,6 +186,11 @@ TEST(WholeOrAbsent, EveryFailureOfEveryCallOverSamba) {
     std::printf("%s%d runs over Samba, each failing one call (%d of them failing the command), each beside the "
                 "world's\n", sizes.c_str(), runs, failures);
     EXPECT_GE(runs, 30);
+    // Every call the commands make on a server was counted, and so failed.
+    const std::set<std::string> everyCall = {"WNetAddConnection2A", "WNetCancelConnection2A", "RegConnectRegistryA",
+                                             "RegOpenKeyExA", "RegCreateKeyExA", "RegSetValueExA",
+                                             "RegDeleteValueA", "RegEnumValueA", "RegCloseKey"};
+    EXPECT_EQ(swept, everyCall);
 }
 
 }  // namespace

@@ -93,16 +93,33 @@ protected:
     TempWorld world;
 };
 
-// Samba keeps at most 2048 handles open on a pipe: a session that did not
-// close what it opened could not go on.
+// The winreg requests of each kind that PRIM's winreg service has been
+// sent: its log (the lab's servers log every request, rpc_srv:10) holds
+// each one's parameters as "in: struct winreg_<Call>".
+int requestsLogged(const std::string& call) {
+    std::ifstream log(lab() + "/PRIM/log/log.rpcd_winreg");
+    const std::string mark = "in: struct winreg_" + call;
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        if (line.find(mark) != std::string::npos && line.size() == line.find(mark) + mark.size()) ++count;
+    return count;
+}
+
+// Every key opened on a server is closed there, its root too, and not
+// only when the session ends: a long session would hold them all.
 TEST_F(SmbHost, ClosesEveryKeyItOpens) {
+    const int openedBefore = requestsLogged("OpenHKLM") + requestsLogged("OpenKey") + requestsLogged("CreateKey");
+    const int closedBefore = requestsLogged("CloseKey");
     HKEY root = primRoot();
-    for (int i = 0; i < 2100; ++i) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(root, "SOFTWARE", 0, KEY_READ, &key), 0) << "open " << i;
-        ASSERT_EQ(RegCloseKey(key), 0);
-    }
-    done(root);
+    HKEY keys[3] = {};
+    ASSERT_EQ(RegOpenKeyExA(root, "SOFTWARE", 0, KEY_READ, &keys[0]), 0);
+    ASSERT_EQ(RegCreateKeyExA(root, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &keys[1], nullptr), 0);
+    ASSERT_EQ(RegOpenKeyExA(keys[0], "VeskCfgHostTest", 0, KEY_READ, &keys[2]), 0);
+    for (HKEY key : keys) EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_EQ(RegCloseKey(root), 0);
+    EXPECT_EQ(requestsLogged("OpenHKLM") + requestsLogged("OpenKey") + requestsLogged("CreateKey") - openedBefore, 4);
+    EXPECT_EQ(requestsLogged("CloseKey") - closedBefore, 4);
+    EXPECT_EQ(cancel("PRIM"), 0u);
 }
 
 // A cancelled connection ends the session: the server no longer holds it,

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Applies each mutant of the smb and host code to a copy of the checkout,
+# builds it and runs the tests that should catch it: a mutant that every test
+# survives is a fault the tests would let through. As root with Samba
+# installed (the tests run beside Samba servers). Prints one line a mutant
+# and the number killed; exits 1 when one survives.
+#
+#   scripts/mutants.sh [NAME...]     (all when none is named)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source=$PWD
+copy=$(mktemp -d /tmp/veskcfg-mutants-XXXXXX)
+trap 'rm -rf "$copy"' EXIT
+git ls-files -z | xargs -0 cp --parents -t "$copy"
+cd "$copy"
+cmake --preset linux >/dev/null
+cmake --build --preset linux >/dev/null
+
+# name | file | text | replacement | ctest regular expression of the tests that catch it
+mutants=(
+  "close-key-not-sent|platform/smb/winreg_client.c|uint32_t code = call(key->session, WINREG_CLOSE_KEY, &r, &r.out.result);|uint32_t code = kSuccess; (void)r;|SmbHost"
+  "session-not-freed|platform/smb/winreg_client.c|if (session) talloc_free(session->memory);|(void)session;|SmbHost"
+  "log-off-keeps-session|platform/smb/smb_host.cc|        session_.reset();\n        return NO_ERROR;|        return NO_ERROR;|SmbHost"
+  "name-length-off-by-one|platform/simulated/registry.cc|if (name.size() + 1 > *valueNameSize) {|if (name.size() > *valueNameSize) {|SmbHost"
+  "enum-buffer-too-small|platform/smb/winreg_client.c|.size = 0x8000|.size = 0x100|SmbHost"
+  "reach-given-a-minute|platform/smb/smb_host.cc|constexpr unsigned kReachSeconds = 5;|constexpr unsigned kReachSeconds = 60;|SmbHost|BothBackends.LinuxOverSamba"
+  "call-given-five-seconds|platform/smb/smb_host.cc|constexpr unsigned kCallSeconds = 60;|constexpr unsigned kCallSeconds = 5;|SmbHost"
+  "walk-step-not-failed|platform/simulated/fault_host.cc|        if (LONG code = cached(Call::RegEnumValueA)) return code;\n||WholeOrAbsent.OverSamba"
+  "close-fault-lost|platform/simulated/fault_host.cc|        return fault ? fault : code;|        return code;|SmbHost|WholeOrAbsent.OverSamba"
+  "connect-fault-skipped|platform/simulated/fault_host.cc|        if (LONG code = fresh(Call::WNetAddConnection2A)) return static_cast<DWORD>(code);\n||WholeOrAbsent.OverSamba"
+  "cancel-fault-skipped|platform/simulated/fault_host.cc|        if (LONG code = fresh(Call::WNetCancelConnection2A)) return static_cast<DWORD>(code);\n||WholeOrAbsent.OverSamba"
+  "remote-calls-uncounted|platform/simulated/hosts.cc|isComputerName(name) ? worldRoot() + \"/\" + name : std::string()|std::string()|WholeOrAbsent.OverSamba"
+  "set-value-name-dropped|platform/smb/smb_host.cc|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, utf8.c_str(), type,|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, \"\", type,|BothBackends.LinuxOverSamba"
+  "request-misdeclared|platform/smb/winreg_calls.h|        uint32_t options;\n        uint32_t access_mask;\n    } in;\n    struct {\n        struct policy_handle *handle;|        uint32_t options;\n        uint32_t access_mask;\n        uint32_t extra;\n    } in;\n    struct {\n        struct policy_handle *handle;|WinregCalls|BothBackends.LinuxOverSamba"
+)
+
+killed=0 total=0 survivors=()
+for row in "${mutants[@]}"; do
+  IFS='|' read -r name file text replacement tests more <<<"$row"
+  [ -n "${more:-}" ] && tests="$tests|$more"
+  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
+  total=$((total + 1))
+  cp "$source/$file" "$file"
+  if ! python3 - "$file" "$text" "$replacement" <<'EOF'
+import sys
+path, text, replacement = sys.argv[1], sys.argv[2].replace('\\n', '\n'), sys.argv[3].replace('\\n', '\n')
+source = open(path).read()
+if source.count(text) != 1:
+    sys.exit(1)
+open(path, 'w').write(source.replace(text, replacement))
+EOF
+  then
+    echo "$name: the text to mutate is not in $file once; the script is out of date" >&2
+    exit 2
+  fi
+  if ! cmake --build --preset linux >/dev/null 2>&1; then
+    verdict="killed (does not build)"
+  elif (cd build/linux && ctest -R "$tests" >/dev/null 2>&1); then
+    verdict="SURVIVED"
+  else
+    verdict="killed"
+  fi
+  cp "$source/$file" "$file"
+  echo "$name ($file): $verdict by $tests"
+  if [ "$verdict" = SURVIVED ]; then survivors+=("$name"); else killed=$((killed + 1)); fi
+done
+cmake --build --preset linux >/dev/null
+echo "$killed of $total mutants killed"
+[ ${#survivors[@]} -eq 0 ]

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -40,6 +41,7 @@ struct Options {
     std::string binary;
     std::string vesknet;
     std::vector<long> sizes = {1000, 10000, 100000, 1000000};
+    std::vector<long> smbSizes = {10, 1000, 10000};  // with --smb, unless --sizes says otherwise
     std::vector<long> computers = {1000, 10000, 100000};
     int runs = 5;
     bool strace = false;
@@ -370,6 +372,35 @@ void benchStart(const Options& options) {
     line("VeskCfg (usage text)", usage, truth, "true", 0);
 }
 
+// ld over a real server, PRIM of the lab, whose list holds n names (written
+// with Samba's net, untimed), with PRIM's credentials stored; a run that
+// fails is counted, not timed.
+int benchSmbList(const Options& options, TempWorld& world, long n) {
+    const std::string conf = std::string(std::getenv("VESKCFG_SMB_LAB")) + "/PRIM/smb.conf";
+    std::string reg = "REGEDIT4\n\n" + kListKey;
+    for (long i = 0; i < n; ++i) reg += "\"" + nameOf(i) + "\"=\"\"\n";
+    world.write("list.reg", reg + "\n");
+    runProcess({"net", "-s", conf, "registry", "deletekey_recursive", "HKLM\\SOFTWARE\\Tallmere"});
+    if (runProcess({"net", "-s", conf, "registry", "import", world.root() + "/list.reg"}).status != 0) {
+        std::fprintf(stderr, "veskcfg-scale: net could not write a list of %ld names on PRIM\n", n);
+        return 1;
+    }
+    std::vector<double> times;
+    std::map<int, int> failures;  // by exit status
+    for (int i = 0; i < options.runs; ++i) {
+        Run ld = runProcess({"env", "VESKCFG_NETWORK=smb", options.binary, "ld", "PRIM"});
+        if (ld.status == 0) times.push_back(ld.seconds);
+        else ++failures[ld.status];
+    }
+    std::printf("  %-36s", ("ld PRIM over smb, " + std::to_string(n) + " names").c_str());
+    if (!times.empty()) std::printf(" %9.1f ms", medianOf(times) * 1e3);
+    else std::printf(" %12s", "-");
+    std::printf("  %d of %d runs failed", options.runs - static_cast<int>(times.size()), options.runs);
+    for (const auto& [status, count] : failures) std::printf(", %d with status %d", count, status);
+    std::printf("\n");
+    return failures.empty() ? 0 : 1;
+}
+
 // md over real servers, PRIM and DIST of the lab scripts/smb-servers.sh
 // started (VESKCFG_SMB_LAB, both with admin:pw), beside ld on the world's
 // PRIM; the two run in turn, so that both see the same machine.
@@ -414,7 +445,9 @@ int benchSmb(const Options& options) {
                 mdStatus ? "  (failed)" : "");
     std::printf("  %-36s %9.1f ms%s\n", "ld PRIM on the world", ldSeconds * 1e3, ldStatus ? "  (failed)" : "");
     std::printf("  %-36s %9.1fx\n", "md over smb / ld on the world", mdSeconds / ldSeconds);
-    return mdStatus || ldStatus ? 1 : 0;
+    int failed = mdStatus || ldStatus ? 1 : 0;
+    for (long n : options.smbSizes) failed |= benchSmbList(options, world, n);
+    return failed;
 }
 
 // A world of n computers, a primary for every hundred with the ninety-nine
@@ -491,7 +524,8 @@ int parse(int argc, char** argv, Options& options) {
         ->type_name("FILE");
     app.add_flag("--strace", options.strace, "Count each command's system calls as well (needs strace)");
     app.add_flag("--smb", options.smb,
-                 "Only md over the Samba servers PRIM and DIST of $VESKCFG_SMB_LAB beside ld on the world (bench/smb.sh)");
+                 "Only md over the Samba servers PRIM and DIST of $VESKCFG_SMB_LAB beside ld on the world, then ld over "
+                 "PRIM with lists of 10, 1,000 and 10,000 names, or --sizes (bench/smb.sh)");
     app.add_option("VESKCFG", options.binary, "The VeskCfg program")->required()->check(CLI::ExistingFile)->type_name("FILE");
     try {
         app.parse(argc, argv);
@@ -502,6 +536,7 @@ int parse(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "veskcfg-scale: %s (veskcfg-scale --help says how)\n", wrong.what());
         return 2;
     }
+    if (app.count("--sizes")) options.smbSizes = options.sizes;
     options.binary = std::filesystem::absolute(options.binary).string();
     if (!options.vesknet.empty()) options.vesknet = std::filesystem::absolute(options.vesknet).string();
     return -1;

@@ -29,6 +29,7 @@ enum {
     kSuccess = 0,
     kAccessDenied = 5,
     kNotEnoughMemory = 8,
+    kNotSupported = 50,
     kBadNetPath = 53,
     kInvalidParameter = 87,
     kMoreData = 234,
@@ -61,10 +62,10 @@ static struct loadparm_context *settings;
 /* Names are looked up by the system resolver only, never by broadcast or
  * WINS: the servers are named as the administrator names them. */
 static bool started(void) {
-    if (events) return true;
+    if (events && settings) return true;
     if (!NT_STATUS_IS_OK(dcerpc_init())) return false;
-    events = tevent_context_init(NULL);
-    settings = loadparm_init(NULL);
+    if (!events) events = tevent_context_init(NULL);
+    if (!settings) settings = loadparm_init(NULL);
     if (!events || !settings) return false;
     lpcfg_set_cmdline(settings, "name resolve order", "host");
     lpcfg_set_cmdline(settings, "disable netbios", "yes");
@@ -164,7 +165,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
                             unsigned callSeconds, SmbSession **out) {
     *out = NULL;
     if (!host || !*host || strpbrk(host, "[]:\\/ ")) return kBadNetPath;
-    if (problem()) return kNotEnoughMemory;
+    if (problem()) return kNotSupported;
     TALLOC_CTX *memory = talloc_new(NULL);
     SmbSession *session = memory ? talloc_zero(memory, SmbSession) : NULL;
     struct cli_credentials *credentials = memory ? cli_credentials_init(memory) : NULL;

@@ -169,7 +169,11 @@ LONG bind(WorldKey& handle) {
 }
 
 // The key bound to its hive with its values read, for the calls that read.
+// A walk asks at every step: when nothing changed since the last, that is
+// all it costs.
 LONG readable(WorldKey& key) {
+    if (key.key && key.generation == hivesGeneration && key.key->valuesRead && !key.key->badLine)
+        return ERROR_SUCCESS;
     if (LONG code = bind(key)) return code;
     return readValues(key.folder, *key.view, *key.key);
 }

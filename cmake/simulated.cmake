@@ -60,6 +60,7 @@ add_library(vesksimconsole STATIC
   platform/extended_keys.cc
   platform/simulated/key_decoder.cc
   platform/simulated/console.cc
+  platform/simulated/askpass.cc
   platform/simulated/signals.cc
   platform/simulated/console_lock.cc
 )

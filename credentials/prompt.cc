@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -12,9 +13,15 @@ constexpr int kEscape = 27;
 constexpr int kBackspace = 8;
 constexpr int kNoConsole = -1;
 
-// Reads one field into buffer. False when Esc ended it; a console that cannot
-// be read ends it the same way, since no Enter could ever come.
-bool readField(char* buffer, bool masked) {
+// Shows a field's prompt and reads the field into buffer. False when Esc
+// ended it; a console that cannot be read ends it the same way, since no
+// Enter could ever come.
+bool readField(const char* serverName, const char* label, char* buffer, bool masked) {
+    std::printf("%s : %s = ", serverName, label);
+    std::fflush(stdout);
+    char promptText[MAX_PATH + 32];
+    std::snprintf(promptText, sizeof promptText, "%s : %s = ", serverName, label);
+    ConsoleStartField(promptText);
     int count = 0;
     for (;;) {
         int key = ConsoleReadKey();
@@ -48,11 +55,8 @@ struct KeysInUse {
 int CredentialPrompt(char* userNameBuffer, char* passwordBuffer, const char* serverName) {
     KeysInUse keysInUse;
     std::printf(" Press <Esc> to quit");
-    std::printf(" \n%s : Username = ", serverName);
-    std::fflush(stdout);
-    if (!readField(userNameBuffer, false)) return PROMPT_ESCAPED;
-    std::printf("%s : Password = ", serverName);
-    std::fflush(stdout);
-    if (!readField(passwordBuffer, true)) return PROMPT_ESCAPED;
+    std::printf(" \n");
+    if (!readField(serverName, "Username", userNameBuffer, false)) return PROMPT_ESCAPED;
+    if (!readField(serverName, "Password", passwordBuffer, true)) return PROMPT_ESCAPED;
     return 0;
 }

@@ -86,3 +86,5 @@ int ConsoleWriteByte(int byte) {
 
 // The mode was already given back after each read.
 void ConsoleEndKeys() { pendingCode = -1; }
+
+void ConsoleStartField(const char*) {}

@@ -2,19 +2,26 @@
 // standard input and output are. From the start of a run the terminal holds
 // typed keys unechoed and untranslated (holdTypedKeys); while a prompt reads
 // them it is in raw mode: no line editing, no signal keys, no flow control
-// either. Output keeps its own processing.
+// either. Output keeps its own processing. A field may be answered by a
+// program instead (askpass.h): its keys are read as typed, and nothing of
+// them is echoed.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "platform/console.h"
+#include "platform/simulated/askpass.h"
 #include "platform/simulated/key_decoder.h"
 #include "platform/simulated/signals.h"
 #include "platform/simulated/terminal.h"
+#include "platform/simulated/trace.h"
 
 namespace {
 
@@ -26,6 +33,16 @@ bool taken = false;    // the run has the terminal in its own modes
 bool rawMode = false;  // a prompt reads keys
 struct termios originalMode, heldMode;
 sim::KeyValues pendingValues;
+bool answering = false;    // the field's keys are a program's answer
+std::string answeredKeys;  // that answer, with its Enter, or an Esc
+size_t answeredAt = 0;     // the next of them to read
+
+void forgetAnswer() {
+    explicit_bzero(answeredKeys.data(), answeredKeys.size());
+    answeredKeys.clear();
+    answeredAt = 0;
+    answering = false;
+}
 
 int terminal() {
     if (ttyFd == -2) ttyFd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -69,7 +86,7 @@ bool enterRawMode() {
     struct termios raw = heldMode;
     raw.c_lflag &= ~ISIG;
     raw.c_iflag &= ~IXON;
-    sim::promptSignalsOn(raw);
+    sim::promptSignalsOn(&raw);
     rawMode = true;
     if (tcsetattr(ttyFd, TCSANOW, &raw) != 0) {
         rawMode = false;
@@ -103,7 +120,23 @@ int nextByte(bool briefly) {
 
 }  // namespace
 
+void ConsoleStartField(const char* promptText) {
+    forgetAnswer();
+    bool haveTerminal = terminal() >= 0;
+    if (sim::askpassAnswers(haveTerminal)) {
+        answeredKeys = sim::askpassKeys(promptText);
+        answering = true;
+        return;
+    }
+    static bool told = false;
+    if (haveTerminal || told) return;
+    told = true;
+    sim::diagnose("no terminal to ask for \"%s\" on: the prompt ends as Esc. VESKCFG_ASKPASS can name a program "
+                  "that answers it.", promptText);
+}
+
 int ConsoleReadKey() {
+    if (answering) return answeredAt < answeredKeys.size() ? static_cast<unsigned char>(answeredKeys[answeredAt++]) : kEscape;
     if (pendingValues.count) return pendingValues.take();
     if (terminal() < 0 || !enterRawMode()) return -1;
     while (!pendingValues.count) {
@@ -113,6 +146,7 @@ int ConsoleReadKey() {
 }
 
 int ConsoleWriteByte(int byte) {
+    if (answering) return byte & 0xFF;  // an answer is never echoed
     if (terminal() < 0) return -1;
     unsigned char out = static_cast<unsigned char>(byte);
     ssize_t count;
@@ -122,6 +156,7 @@ int ConsoleWriteByte(int byte) {
 }
 
 void ConsoleEndKeys() {
+    forgetAnswer();
     pendingValues.wipe();
     if (!rawMode) return;
     leaveRawMode();

@@ -94,8 +94,8 @@ void runSignalsOn(int ttyFd, const termios& original, const termios& held) {
         for (int number : kHeldSignals) install(number, onHeldSignal, SA_RESTART, nullptr);
 }
 
-void promptSignalsOn(const termios& raw) {
-    currentMode = raw;
+void promptSignalsOn(const termios* raw) {
+    if (raw) currentMode = *raw;
     promptSignal = 0;
     // No SA_RESTART: the read of the next key must end when one comes.
     for (int i = 0; i < kEndingCount; ++i) install(kEndingSignals[i], onPromptSignal, 0, &beforePrompt[i]);

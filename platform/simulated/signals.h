@@ -14,8 +14,9 @@ namespace sim {
 // The run keeps the terminal ttyFd in mode `held` until it ends; `original`
 // is the mode it found, given back whenever the run stops or ends.
 void runSignalsOn(int ttyFd, const termios& original, const termios& held);
-// The prompt reads keys with the terminal in mode raw.
-void promptSignalsOn(const termios& raw);
+// The prompt reads keys with the terminal in mode raw; or (null) a program
+// answers it, the terminal, if any, left as it is.
+void promptSignalsOn(const termios* raw);
 // The prompt is over: the signals are taken as before it, the terminal is
 // back in the held mode.
 void promptSignalsOff();

@@ -7,6 +7,8 @@ FakeConsole& fakeConsole() {
     return console;
 }
 
+void ConsoleStartField(const char* promptText) { fakeConsole().fields.push_back(promptText); }
+
 int ConsoleReadKey() {
     FakeConsole& console = fakeConsole();
     return console.nextKey < console.keys.size() ? console.keys[console.nextKey++] : -1;

@@ -11,6 +11,7 @@ struct FakeConsole {
     std::vector<int> keys;  // given in order; -1 once they run out
     size_t nextKey = 0;
     std::string echo;
+    std::vector<std::string> fields;  // the prompt text of each field, as the console was told it
     int endCalls = 0;
 };
 

@@ -61,6 +61,8 @@ TEST(CredentialPrompt, FollowsTheKeyTable) {
             EXPECT_EQ(std::string(password), c.password);
             EXPECT_EQ(userName[c.userName.size() + 1], 'U');  // nothing past the NUL is touched
             EXPECT_EQ(printed, " Press <Esc> to quit \nSRV : Username = SRV : Password = ");
+            // What a program that answers the prompt is asked, field by field.
+            EXPECT_EQ(fakeConsole().fields, (std::vector<std::string>{"SRV : Username = ", "SRV : Password = "}));
         }
     }
 }

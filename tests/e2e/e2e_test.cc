@@ -62,6 +62,12 @@ std::string prompt(const std::string& server) {
     return " Press <Esc> to quit \n" + server + " : Username = " + server + " : Password = ";
 }
 
+// Standard error of a run whose prompt finds no terminal to ask on.
+std::string noTerminalSaid(const std::string& server) {
+    return "VeskCfg: no terminal to ask for \"" + server + " : Username = \" on: the prompt ends as Esc. "
+           "VESKCFG_ASKPASS can name a program that answers it.\n";
+}
+
 const std::string kListPath = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
 const std::string kPrimTyped = "admin\rpsecret\r";
 const std::string kDistTyped = "dadmin\rdsecret\r";
@@ -157,6 +163,7 @@ TEST(CommandLine, UsageRefusalsAndNames) {
     std::string longest(255, 'n'), tooLong(256, 'n');
     // Without a terminal the prompt ends as if Esc had been pressed.
     auto kNoTerminal = [](const std::string& server) { return " Press <Esc> to quit \n" + server + " : Username = "; };
+    auto said = [](const std::string& server) { return noTerminalSaid(server); };
     const std::string kBadName = "The filename, directory name, or volume label syntax is incorrect.";
     runRows({
         {"no arguments", nullptr, {}, {}, kUsage, 0},
@@ -176,18 +183,19 @@ TEST(CommandLine, UsageRefusalsAndNames) {
         {"rd of equal names", nullptr, {"RD", "a", "A"}, {}, "You can not remove A from A.\n", 87},
         {"frd of equal names", nullptr, {"frd", "a", "a"}, {}, "You can not remove A from A.\n", 87},
         {"a word in capitals, a name upper-cased", nullptr, {"LP", "nowhere1"}, {},
-         "List the primary of NOWHERE1.\n" + kNoTerminal("NOWHERE1"), 234, nullptr, "-", false},
+         "List the primary of NOWHERE1.\n" + kNoTerminal("NOWHERE1"), 234, nullptr, "-", false, {}, said("NOWHERE1")},
         {"255 characters are a name, too long for a remote name", nullptr, {"lp", longest}, {},
          "List the primary of " + std::string(255, 'N') + ".\n" + error(kBadName, kFailed), 123},
         {"256 characters are refused", nullptr, {"lp", tooLong}, {},
          "A server name can hold at most 255 characters; the name given has 256.\n", 123},
         {"code page 1252 upper-cases accented letters", nullptr, {"lp", "\xe9mile\xff"}, {},
-         "List the primary of \xc9MILE\x9f.\n" + kNoTerminal("\xc9MILE\x9f"), 234, nullptr, "-", false},
+         "List the primary of \xc9MILE\x9f.\n" + kNoTerminal("\xc9MILE\x9f"), 234, nullptr, "-", false, {},
+         said("\xc9MILE\x9f")},
         {"code page 932 keeps double-byte characters", nullptr, {"lp", "\x82\x61z\x81\x7a"}, {},
          "List the primary of \x82\x61Z\x81\x7a.\n" + kNoTerminal("\x82\x61Z\x81\x7a"), 234, nullptr, "-", false,
-         {{"VESKCFG_CODEPAGE", "932"}}},
+         {{"VESKCFG_CODEPAGE", "932"}}, said("\x82\x61Z\x81\x7a")},
         {"code page 1252 maps the same bytes as letters", nullptr, {"lp", "\x82\x61z"}, {},
-         "List the primary of \x82\x41Z.\n" + kNoTerminal("\x82\x41Z"), 234, nullptr, "-", false},
+         "List the primary of \x82\x41Z.\n" + kNoTerminal("\x82\x41Z"), 234, nullptr, "-", false, {}, said("\x82\x41Z")},
     });
 }
 
@@ -279,7 +287,8 @@ TEST(MakePrimary, Rows) {
         {"Esc at the prompt", nullptr, {"mp", "PRIM"}, {"adm\x1b"}, "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ",
          234, both(noRecord("PRIM"), [](TempWorld& w) { EXPECT_EQ(w.trace(), ""); }), "adm"},
         {"no terminal ends as Esc does", nullptr, {"mp", "PRIM"}, {},
-         "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ", 234, noRecord("PRIM"), "-", false},
+         "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ", 234, noRecord("PRIM"), "-", false, {},
+         noTerminalSaid("PRIM")},
         {"wrong password", nullptr, {"mp", "PRIM"}, {"admin\rwrong\r"},
          "Making PRIM a primary.\n" + prompt("PRIM") + error(kLogon, kFailed), 46, noRecord("PRIM")},
         {"offline server", nullptr, {"mp", "DOWN"}, {"admin\rpsecret\r"},

@@ -1,0 +1,101 @@
+// Runs that a script drives: credentials from a program that answers the
+// prompt (VESKCFG_ASKPASS), with or without a terminal; and what a terminal
+// is shown of names that others may write.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/support/run_veskcfg.h"
+#include "tools/support/temp_world.h"
+
+namespace {
+
+const std::string kOk = "Transaction OK!\n";
+
+std::string prompt(const std::string& server) {
+    return " Press <Esc> to quit \n" + server + " : Username = " + server + " : Password = ";
+}
+
+// A program that answers the prompt with `body` (shell), noting each prompt
+// it was asked in asked.log.
+std::string askpass(const TempWorld& world, const std::string& body) {
+    const std::string path = world.root() + "/askpass";
+    world.write("askpass", "#!/bin/sh\nprintf '%s\\n' \"$1\" >>'" + world.root() + "/asked.log'\n" + body + "\n");
+    chmod(path.c_str(), 0700);
+    return path;
+}
+
+// PRIM's account answered by field, the password read from a file only its
+// owner may read: what the guide shows.
+const char kAnswers[] =
+    "case \"$1\" in\n"
+    "  *Username*) echo admin ;;\n"
+    "  *Password*) head -n 1 \"$(dirname \"$0\")/prim.password\" ;;\n"
+    "esac";
+
+TEST(Askpass, AnswersThePromptForAScript) {
+    struct Row {
+        const char* what;
+        std::string body;  // of the program; empty: no VESKCFG_ASKPASS
+        bool terminal;
+        bool force;
+        std::string out;
+        int status;
+        std::string asked;  // the prompts the program was given
+        const char* err;    // on standard error, in part
+    };
+    const std::string typedOut = "Making PRIM a primary.\n" + prompt("PRIM") + kOk;
+    const std::string escOut = "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ";
+    const std::string bothAsked = "PRIM : Username = \nPRIM : Password = \n";
+    const Row rows[] = {
+        {"no terminal: the program answers", kAnswers, false, false, typedOut, 0, bothAsked, ""},
+        {"a terminal: the program is not asked", kAnswers, true, false, escOut, 234, "", ""},
+        {"a terminal, and force: the program answers", kAnswers, true, true, typedOut, 0, bothAsked, ""},
+        {"the program fails: Esc", "echo admin; exit 1", false, false, escOut, 234, "PRIM : Username = \n", ""},
+        {"the program prints nothing: Esc", "true", false, false, escOut, 234, "PRIM : Username = \n", ""},
+        {"a wrong password: the logon fails", "echo admin", false, false,
+         "Making PRIM a primary.\n" + prompt("PRIM") +
+             "ERROR! The user name or password is incorrect.\r\nFailed During Transaction.\n",
+         46, bothAsked, ""},
+        {"no program and no terminal: Esc, and why", "", false, false, escOut, 234, "",
+         "VESKCFG_ASKPASS can name a program"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempWorld world;
+        world.addComputer("PRIM", {"admin:psecret"});
+        world.write("prim.password", "psecret\nnot this line\n");
+        chmod((world.root() + "/prim.password").c_str(), 0600);
+        RunOptions options;
+        options.terminal = row.terminal;
+        if (!row.body.empty()) options.environment.push_back({"VESKCFG_ASKPASS", askpass(world, row.body)});
+        if (row.force) options.environment.push_back({"VESKCFG_ASKPASS_REQUIRE", "force"});
+        if (row.terminal) options.keys = {"\x1b"};
+        RunResult run = runVeskCfg(VESKCFG_BINARY, {"mp", "prim"}, options);
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(world.read("asked.log"), row.asked);
+        EXPECT_EQ(run.echo.find("admin"), std::string::npos) << run.echo;  // an answer is never echoed
+        EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+        EXPECT_EQ(world.connections(), "");
+    }
+}
+
+// cc asks both of its fields of the program too, and stores what it said.
+TEST(Askpass, AnswersBothOfCcsFields) {
+    TempWorld world;
+    world.addComputer("PRIM", {"admin:psecret", "newadmin:n3w"});
+    world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
+    RunOptions options;
+    options.terminal = false;
+    options.environment = {{"VESKCFG_ASKPASS", askpass(world, "case \"$1\" in *Username*) echo newadmin ;; *) echo n3w ;; esac")}};
+    RunResult run = runVeskCfg(VESKCFG_BINARY, {"cc", "PRIM"}, options);
+    EXPECT_EQ(run.out, "Changing credentials for PRIM.\n\nPRIM : Username = admin\nPRIM : Password = *******\n Enter the "
+                       "new credentials for PRIM\n" + prompt("PRIM") + kOk);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(world.storedRecordBytes("PRIM"), roleRecordBytes("PRIM", 0, "newadmin", "n3w"));
+}
+
+}  // namespace

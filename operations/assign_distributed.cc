@@ -23,7 +23,7 @@ int linkToPrimary(const char* primary, const char* distributed) {
     }
     StoredName itsPrimary = storedPrimaryName(record);
     if (!sameServerName(primary, itsPrimary.text)) {
-        std::printf("%s is attached to %s.\n", primary, itsPrimary.text);
+        std::printf("%s is attached to %s.\n", primary, shown(itsPrimary.text).text);
         return RESULT_REFUSED;
     }
     std::printf("%s is a primary.\n", primary);

@@ -28,7 +28,7 @@ int changeCredentials(const char* server) {
     unscrambleText(record.password, password.text);
     char masked[CREDENTIAL_FIELD_SIZE + 1] = {};
     std::memset(masked, '*', std::strlen(password.text));
-    std::printf("\n%s : Username = %s", server, userName.text);
+    std::printf("\n%s : Username = %s", server, shown(userName.text).text);
     std::printf("\n%s : Password = %s", server, masked);
     std::printf("\n Enter the new credentials for %s\n", server);
 

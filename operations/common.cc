@@ -8,6 +8,7 @@
 #include "credentials/scramble.h"
 #include "credentials/wipe.h"
 #include "operations/report_error.h"
+#include "platform/process.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -51,7 +52,7 @@ bool refuseExistingRole(const char* server) {
     if (readRoleRecord(server, existing) != 0) return false;
     StoredName itsPrimary = storedPrimaryName(existing);
     if (sameServerName(server, itsPrimary.text)) std::printf("%s is already a primary.\n", server);
-    else std::printf("%s is already attached to %s.\n", server, itsPrimary.text);
+    else std::printf("%s is already attached to %s.\n", server, shown(itsPrimary.text).text);
     return true;
 }
 
@@ -100,6 +101,7 @@ ListWalk printAttachedServers(HKEY listKey) {
         }
         lastStepFailed = code != ERROR_SUCCESS;
         if (lastStepFailed || nameLength >= MAX_PATH) nameLength = static_cast<DWORD>(strnlen(entryName, MAX_PATH - 1));
+        makeShowable(entryName, nameLength);
         batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, nameLength).append(1, '\n');
         if (batch.size() >= kBatch) {
             std::fwrite(batch.data(), 1, batch.size(), stdout);
@@ -109,6 +111,21 @@ ListWalk printAttachedServers(HKEY listKey) {
     }
     std::fwrite(batch.data(), 1, batch.size(), stdout);
     return walk;
+}
+
+void makeShowable(char* bytes, size_t length) {
+    if (!StandardOutputIsTerminal()) return;
+    for (size_t at = 0; at < length; ++at) {
+        unsigned char byte = static_cast<unsigned char>(bytes[at]);
+        if (byte < 0x20 || byte == 0x7F) bytes[at] = '?';
+    }
+}
+
+ShownName shown(const char* name) {
+    ShownName out = {};
+    std::strncpy(out.text, name, sizeof out.text - 1);
+    makeShowable(out.text, std::strlen(out.text));
+    return out;
 }
 
 void copyName(char (&buffer)[MAX_PATH], const char* name) {

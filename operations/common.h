@@ -56,5 +56,16 @@ struct ListWalk {
 };
 ListWalk printAttachedServers(HKEY listKey);
 
+// A name that came from a registry, a store or a server, as standard output
+// may show it: on a terminal its control bytes (0x01-0x1F, 0x7F) are shown
+// as '?', as ls shows them, so that whoever may write a name cannot move the
+// cursor or reprogram the administrator's terminal; a pipe or a file gets
+// the bytes as they are, for the scripts that read them.
+struct ShownName {
+    char text[MAX_PATH];
+};
+ShownName shown(const char* name);
+void makeShowable(char* bytes, size_t length);
+
 // Copies a name into a zero-filled MAX_PATH-byte buffer.
 void copyName(char (&buffer)[MAX_PATH], const char* name);

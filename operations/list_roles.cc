@@ -19,7 +19,7 @@ int printRole(const char* server) {
     }
     StoredName itsPrimary = storedPrimaryName(record);
     if (sameServerName(itsPrimary.text, server)) std::printf("%s is a primary.\n", server);
-    else std::printf("%s is attached to %s.\n", server, itsPrimary.text);
+    else std::printf("%s is attached to %s.\n", server, shown(itsPrimary.text).text);
     return 0;
 }
 

@@ -14,7 +14,7 @@ namespace {
 int checkRemovable(const char* server, const ServerRoleRecord& record) {
     StoredName itsPrimary = storedPrimaryName(record);
     if (!sameServerName(itsPrimary.text, server)) {
-        std::printf("%s is attached to %s.\n", server, itsPrimary.text);
+        std::printf("%s is attached to %s.\n", server, shown(itsPrimary.text).text);
         return RESULT_REFUSED;
     }
     std::printf("%s is a primary.\n", server);

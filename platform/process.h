@@ -21,3 +21,6 @@ void ReportHeldInterrupt();
 // From here on the process holds clear-text credentials: nothing of its
 // memory may be dumped, nor read by another user's debugger.
 void KeepSecretsFromOthers();
+
+// Standard output is a terminal (a console), not a pipe or a file.
+bool StandardOutputIsTerminal();

@@ -5,13 +5,14 @@
 # only there, and every process is gone when the command ends.
 #
 #   smb-servers.sh [--down NAME]... [--silent NAME]... [--alias OTHER=NAME]...
-#                  NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
+#                  [--guest NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
 # but not write it. A --down NAME has an address and no server; a --silent
 # NAME a server that takes connections and never answers (a stopped smbd).
-# An --alias OTHER=NAME is another name (UTF-8) of server NAME's address.
+# An --alias OTHER=NAME is another name (UTF-8) of server NAME's address. A
+# --guest NAME server takes an unknown account as its guest, as many do.
 # VESKCFG_SMB_LOG_LEVEL sets the servers' log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
@@ -34,12 +35,13 @@ fi
 shift
 PATH=$PATH:/usr/sbin:/sbin
 
-servers=() down=() silent=()
+servers=() down=() silent=() guests=" "
 declare -A aliases
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   case $1 in
     --down) down+=("$2"); shift 2 ;;
     --alias) aliases[${2#*=}]+=" ${2%%=*}"; shift 2 ;;
+    --guest) guests+="$2 "; shift 2 ;;
     --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
@@ -138,6 +140,9 @@ for spec in "${servers[@]}"; do
   admin users =$admins
   log level = ${VESKCFG_SMB_LOG_LEVEL:-1}
 EOF
+  if [[ $guests == *" $name "* ]]; then
+    printf '  map to guest = bad user\n  guest account = nobody\n' >>"$dir/smb.conf"
+  fi
   for account in "${list[@]}"; do
     account=${account#ro=}
     user=${account%%:*} password=${account#*:}

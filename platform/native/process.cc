@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
 
@@ -49,3 +50,5 @@ void ReportHeldInterrupt() {
 
 // Windows writes no core file, and only the same user can read the process.
 void KeepSecretsFromOthers() {}
+
+bool StandardOutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }

@@ -1,6 +1,7 @@
 // System services of the simulated computer: its name, the system message
 // texts and the process exit status.
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -143,4 +144,9 @@ int ExitStatusFromResult(long result) {
 LONG StandInFault(const char* operation) {
     sim::Call call;
     return sim::callNamed(operation, call) ? localFault(call) : 0;
+}
+
+bool StandardOutputIsTerminal() {
+    static const bool terminal = isatty(STDOUT_FILENO) == 1;
+    return terminal;
 }

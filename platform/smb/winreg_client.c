@@ -6,6 +6,7 @@
 #include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <talloc.h>
@@ -59,10 +60,36 @@ struct SmbKey {
 static struct tevent_context *events;
 static struct loadparm_context *settings;
 
+/* A function of one of the Samba libraries this module was loaded with,
+ * found through its own dependencies: the ones the public headers do not
+ * declare live in private libraries, whose exact version this module must
+ * not be tied to. NULL when there is none. */
+static void *sambaFunction(const char *name) {
+    Dl_info self;
+    void *module = dladdr((void *)sambaFunction, &self) ? dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD) : NULL;
+    if (!module) return NULL;
+    void *found = dlsym(module, name);
+    dlclose(module);
+    return found;
+}
+
+/* Samba's own diagnostics (a refused signature's hex dump, say) are not the
+ * program's to show: they go where VESKCFG_TRACE says, or nowhere. */
+static void sambaSaid(void *unused, int level, const char *message) {
+    (void)unused;
+    const char *path = getenv("VESKCFG_TRACE");
+    FILE *trace = path && *path ? fopen(path, "a") : NULL;
+    if (!trace) return;
+    fprintf(trace, "samba (level %d): %s", level, message);
+    fclose(trace);
+}
+
 /* Names are looked up by the system resolver only, never by broadcast or
  * WINS: the servers are named as the administrator names them. */
 static bool started(void) {
     if (events && settings) return true;
+    void (*setCallback)(void *, void (*)(void *, int, const char *)) = sambaFunction("debug_set_callback");
+    if (setCallback) setCallback(NULL, sambaSaid);
     if (!NT_STATUS_IS_OK(dcerpc_init())) return false;
     if (!events) events = tevent_context_init(NULL);
     if (!settings) settings = loadparm_init(NULL);
@@ -105,13 +132,9 @@ static const char *requestProblem(char *said, size_t capacity) {
  * where this module reads it. */
 static const char *compositeProblem(void) {
     static const char misfit[] = "libcli's composite_context is not laid out as this module was built for";
-    Dl_info self;
-    void *module = dladdr((void *)compositeProblem, &self) ? dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD) : NULL;
-    if (!module) return misfit;
-    struct composite_context *(*create)(TALLOC_CTX *, struct tevent_context *) = dlsym(module, "composite_create");
-    void (*done)(struct composite_context *) = dlsym(module, "composite_done");
-    void (*error)(struct composite_context *, NTSTATUS) = dlsym(module, "composite_error");
-    dlclose(module);
+    struct composite_context *(*create)(TALLOC_CTX *, struct tevent_context *) = sambaFunction("composite_create");
+    void (*done)(struct composite_context *) = sambaFunction("composite_done");
+    void (*error)(struct composite_context *, NTSTATUS) = sambaFunction("composite_error");
     if (!create || !done || !error) return misfit;
     TALLOC_CTX *memory = talloc_new(NULL);
     struct composite_context *finished = memory ? create(memory, events) : NULL;

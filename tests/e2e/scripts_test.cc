@@ -99,3 +99,43 @@ TEST(Askpass, AnswersBothOfCcsFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names that others may write (a primary's list, a stored record) reach a
+// terminal with their control bytes as '?'; a pipe gets them as stored.
+TEST(Terminal, ShowsNamesWithoutTheirControlBytes) {
+    const std::string title = "\x1b]0;owned\x07", clear = "\x1b[2J";
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        bool onTerminal;
+        std::string shown;  // in what the terminal or the pipe gets
+    };
+    const Row rows[] = {
+        {"ld on a terminal", {"ld", "PRIM"}, true, "      attached server: ?]0;owned?\r\n"},
+        {"ld into a pipe", {"ld", "PRIM"}, false, "      attached server: " + title + "\n"},
+        {"lp on a terminal", {"lp", "DIST"}, true, "DIST is attached to P?[2J.\r\n"},
+        {"lp into a pipe", {"lp", "DIST"}, false, "DIST is attached to P" + clear + ".\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempWorld world;
+        world.addComputer("PRIM", {"admin:psecret"});
+        world.addComputer("DIST", {"dadmin:dsecret"});
+        world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
+        world.storeRecord("DIST", "P" + clear, "dadmin", "dsecret", 1);
+        world.write("PRIM/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\"
+                                     "VeskDistributedServers]\n\"" + title + "\"=hex(1):\n\n");
+        RunOptions options;
+        options.outputOnTerminal = row.onTerminal;
+        RunResult run = runVeskCfg(VESKCFG_BINARY, row.args, options);
+        const std::string& got = row.onTerminal ? run.echo : run.out;
+        EXPECT_NE(got.find(row.shown), std::string::npos) << got;
+        if (row.onTerminal) {
+            EXPECT_EQ(got.find('\x1b'), std::string::npos);
+        }
+    }
+}
+
+}  // namespace

@@ -1,8 +1,8 @@
 // The registry and network calls on real SMB servers, through the smb host:
 // what a run cannot see but a long session, a server or a buffer's edge
 // shows. Run beside the Samba servers of scripts/smb-servers.sh (PRIM with
-// admin:psecret, SILENT that never answers), whose folder VESKCFG_SMB_LAB
-// names.
+// admin:psecret, SILENT that never answers, GUEST that takes unknown
+// accounts as its guest), whose folder VESKCFG_SMB_LAB names.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <signal.h>
@@ -190,6 +190,18 @@ TEST_F(SmbHost, AServerThatNeverAnswersIsGivenUpInSeconds) {
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(connect("SILENT", "admin", "psecret"), static_cast<DWORD>(ERROR_BAD_NETPATH));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+// A server that takes an unknown account as its guest: the guest session
+// is refused (5), and what Samba's library says of it goes to the trace,
+// not to the administrator's standard error.
+TEST_F(SmbHost, SambasOwnDiagnosticsStayOffStandardError) {
+    testing::internal::CaptureStderr();
+    DWORD code = connect("GUEST", "nosuch", "x");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(err, "");
+    EXPECT_NE(world.trace().find("samba (level"), std::string::npos) << world.trace();
 }
 
 // A faults file in a folder named after a real server fails its calls as

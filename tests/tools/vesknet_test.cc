@@ -112,6 +112,10 @@ TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {
     const std::vector<std::vector<std::string>> kWrong = {
         {}, {"bogus"}, {"show", "--bogus"}, {"graph", "--format", "png"}, {"fault", "ALPHA", "RegCloseKey", "--clear"},
         {"add"}, {"fault", "ALPHA", "RegCloseKey", "five"},
+        // A faults file's line holds no 0: VeskCfg would pass over it.
+        {"fault", "ALPHA", "RegCloseKey", "0"}, {"fault", "ALPHA", "RegCloseKey", "5", "0"},
+        {"fault", "ALPHA", "RegCloseKey", "4294967296"},
+        {"--console", "A/B", "show"},
     };
     for (const auto& arguments : kWrong) {
         RunResult wrong = vesknet(arguments);
@@ -119,6 +123,13 @@ TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {
         EXPECT_TRUE(wrong.err.starts_with("vesknet: ")) << wrong.err;
         EXPECT_EQ(std::count(wrong.err.begin(), wrong.err.end(), '\n'), 1) << wrong.err;
     }
+    EXPECT_EQ(world.read("ALPHA/faults"), "");
+    // A console name the environment gives is refused on one line too.
+    setenv("VESKCFG_COMPUTERNAME", "A/B", 1);
+    RunResult badConsole = vesknet({"show"});
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    EXPECT_EQ(badConsole.status, 2);
+    EXPECT_EQ(std::count(badConsole.err.begin(), badConsole.err.end(), '\n'), 1) << badConsole.err;
     RunResult version = vesknet({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vesknet 0.1\n");

@@ -116,7 +116,6 @@ int setFault(const Settings& settings, const std::string& name, const std::strin
         for (size_t i = 0; i < sim::kCallCount; ++i) names += std::string(i ? ", " : "") + sim::callName(static_cast<sim::Call>(i));
         return fail("no call named " + call + "; the calls are " + names);
     }
-    if (nth < 0) return fail("N counts calls from 1");
     std::string line = call + " " + std::to_string(code) + (nth > 0 ? " " + std::to_string(nth) : "") + "\n";
     return replaceFile(folder, "faults", fileText(folder + "/faults") + line);
 }
@@ -406,8 +405,14 @@ int main(int argc, char** argv) {
     faultCommand->add_option("NAME", name, "The computer's name")->required()->type_name("NAME");
     auto* callOption = faultCommand->add_option("CALL", call, "A call's name, such as RegSetValueExA or writeRecord "
                                                               "(vesknet calls lists them)")->type_name("CALL");
-    faultCommand->add_option("CODE", code, "The Windows code it fails with")->type_name("CODE");
-    faultCommand->add_option("N", nth, "Only the N-th such call of a run")->type_name("N");
+    // As the faults file takes them: a 0 would inject nothing, and VeskCfg
+    // would pass over the line.
+    faultCommand->add_option("CODE", code, "The Windows code it fails with")
+        ->check(CLI::Range(1L, 4294967295L))
+        ->type_name("CODE");
+    faultCommand->add_option("N", nth, "Only the N-th such call of a run")
+        ->check(CLI::Range(1L, 4294967295L))
+        ->type_name("N");
     auto* clearFlag = faultCommand->add_flag("--clear", clear, "Remove every injected failure of the computer");
     callOption->excludes(clearFlag);
     bool json = false;
@@ -443,6 +448,7 @@ int main(int argc, char** argv) {
 
     if (settings.world.empty()) settings.world = sim::worldRoot();
     if (settings.console.empty()) settings.console = sim::localComputerName();
+    if (settings.console.empty()) return kFailed;  // VESKCFG_COMPUTERNAME was refused, and said so in its one line
     if (!sim::isComputerName(settings.console)) return fail("\"" + settings.console + "\" cannot be a computer's name");
     // The simulation's own code reads these.
     setenv("VESKCFG_WORLD", settings.world.c_str(), 1);

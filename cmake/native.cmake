@@ -23,11 +23,30 @@ add_library(vesknative STATIC
 )
 target_include_directories(vesknative PUBLIC ${PROJECT_SOURCE_DIR})
 
-target_link_libraries(veskcore PUBLIC vesknative Quenbase Zenthal Morvane advapi32 mpr)
+# The program imports the maker's DLLs by ordinal, delay-loaded
+# (platform/native/delay_load.cc): the delay-import libraries come from the
+# same .def files as the DLLs.
+find_program(DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
+set(delaylibs)
+foreach(name Quenbase Zenthal Morvane)
+  string(TOLOWER ${name} lower)
+  set(def ${PROJECT_SOURCE_DIR}/platform/standins/${lower}.def)
+  set(lib ${CMAKE_BINARY_DIR}/delay/lib${name}.delay.a)
+  add_custom_command(OUTPUT ${lib}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
+                     COMMAND ${DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-delaylib ${lib}
+                     DEPENDS ${def} VERBATIM)
+  list(APPEND delaylibs ${lib})
+endforeach()
+add_custom_target(delaylibs DEPENDS ${delaylibs} Quenbase Zenthal Morvane)
+add_dependencies(vesknative delaylibs)
+target_link_libraries(veskcore PUBLIC vesknative ${delaylibs} advapi32 mpr)
 
 enable_language(RC)
 configure_file(platform/native/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
-add_executable(VeskCfg cli/main.cc ${CMAKE_BINARY_DIR}/version.rc)
+# The failure hook of the delay-loading is an object of the program itself: a
+# library's member would never be linked, since libmingwex defines the hook too.
+add_executable(VeskCfg cli/main.cc platform/native/delay_load.cc ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(VeskCfg veskcore)
 
 if(BUILD_TESTING)

@@ -16,6 +16,7 @@ if [ "$scope" = all ]; then  # the Windows build, Wine to run it, the package ch
   [ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
   command -v man >/dev/null || needed+=(man-db)
   command -v lintian >/dev/null || needed+=(lintian)
+  command -v unzip >/dev/null || needed+=(unzip)
 fi
 command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
 # The smb network's client library, and real servers to test it against.

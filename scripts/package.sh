@@ -7,6 +7,25 @@ cd "$(dirname "$0")/.."
 echo "== packages"
 (cd build/linux && cpack >/dev/null && ls veskcfg_*.deb)
 (cd build/windows && cpack >/dev/null && ls veskcfg-*-windows.zip)
+# The .zip as a person unpacks it: a README at the top, and VeskCfg.exe /?
+# working from the folder as it is (the maker's DLLs are delay-loaded).
+if [ -x /usr/lib/wine/wine64 ] && command -v unzip >/dev/null; then
+  unpacked=$(mktemp -d /tmp/veskcfg-zip-XXXXXX)
+  export WINEPREFIX=$unpacked/prefix WINEDEBUG=-all
+  unzip -q build/windows/veskcfg-*-windows.zip -d "$unpacked"
+  folder=$(echo "$unpacked"/veskcfg-*-windows)
+  grep -q "stand-ins" "$folder/README.txt" || { echo "FAILED: no README.txt at the top of the .zip"; exit 1; }
+  usage=$(cd "$folder" && /usr/lib/wine/wine64 VeskCfg.exe '/?' 2>/dev/null | head -n 1 | tr -d '\r')
+  [ "$usage" = " Vesklane Configuration Version 0.1." ] || { echo "FAILED: VeskCfg.exe /? in the unpacked .zip"; exit 1; }
+  status=0
+  (cd "$folder" && /usr/lib/wine/wine64 VeskCfg.exe lp X >/dev/null 2>"$unpacked/err") || status=$?
+  [ "$status" -eq 126 ] && grep -q "Quenbase.dll cannot be loaded" "$unpacked/err" ||
+    { echo "FAILED: a command without the DLLs (status $status)"; cat "$unpacked/err"; exit 1; }
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  rm -rf "$unpacked"
+  unset WINEPREFIX
+  echo "the unpacked .zip: README.txt at the top; VeskCfg.exe /? works as it is, other commands say what is missing"
+fi
 if command -v lintian >/dev/null; then
   lintian --fail-on error,warning --tag-display-limit 0 build/linux/veskcfg_*.deb 2>&1 | grep -v "root privileges" || true
   lintian --fail-on error,warning build/linux/veskcfg_*.deb >/dev/null 2>&1 || { echo "FAILED: lintian"; exit 1; }

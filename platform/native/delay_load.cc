@@ -1,0 +1,28 @@
+// The maker's three DLLs are loaded when the program first calls one of
+// them, not when it starts (delay-loaded, still by ordinal): the usage text
+// needs none of them, so that VeskCfg.exe /? works wherever it is, the
+// unpacked .zip's folder included, where our stand-ins sit in a folder of
+// their own. A command that needs one that is not found says so on standard
+// error and ends with 126, where Windows' loader would have refused to start.
+#include <windows.h>
+#include <delayimp.h>
+
+#include <cstdio>
+
+namespace {
+
+FARPROC WINAPI onDelayLoadFailure(unsigned notification, PDelayLoadInfo info) {
+    if (notification != dliFailLoadLib && notification != dliFailGetProc) return nullptr;
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "VeskCfg: %s cannot be loaded (error %lu). VeskCfg.exe belongs in the Vesklane product's folder, "
+                 "beside the maker's DLLs; to try it where the product is absent, put the stand-ins of the "
+                 "standins folder beside it.\n",
+                 info && info->szDll ? info->szDll : "a DLL of the product", info ? info->dwLastError : 0ul);
+    ExitProcess(ERROR_MOD_NOT_FOUND);
+}
+
+}  // namespace
+
+// Declared with C linkage by delayimp.h; the helper calls it on a failure.
+PfnDliHook __pfnDliFailureHook2 = onDelayLoadFailure;

@@ -84,6 +84,11 @@ endif()
 add_library(vesksupport STATIC tools/support/run_veskcfg.cc tools/support/temp_world.cc)
 target_link_libraries(vesksupport PUBLIC veskcore util)
 
+# A relay that adds round-trip time to a lab's server (smb-servers.sh --delay).
+find_package(Threads REQUIRED)
+add_executable(veskcfg-relay tools/support/relay.cc)
+target_link_libraries(veskcfg-relay Threads::Threads)
+
 # What a world holds, and its audit: for vesknet and the tests.
 add_library(vesknetview STATIC tools/vesknet/network_view.cc)
 target_link_libraries(vesknetview PUBLIC veskcore)

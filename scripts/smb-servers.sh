@@ -5,14 +5,19 @@
 # only there, and every process is gone when the command ends.
 #
 #   smb-servers.sh [--down NAME]... [--silent NAME]... [--alias OTHER=NAME]...
-#                  [--guest NAME]... NAME=ACCOUNT[,ACCOUNT]... -- COMMAND [ARG]...
+#                  [--guest NAME]... [--delay NAME=MS]... NAME=ACCOUNT[,ACCOUNT]...
+#                  -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
 # but not write it. A --down NAME has an address and no server; a --silent
 # NAME a server that takes connections and never answers (a stopped smbd).
 # An --alias OTHER=NAME is another name (UTF-8) of server NAME's address. A
-# --guest NAME server takes an unknown account as its guest, as many do.
+# --guest NAME server takes an unknown account as its guest, as many do. A
+# --delay NAME=MS server is reached through a relay that adds MS milliseconds
+# to every round trip (veskcfg-relay: $VESKCFG_RELAY, else the one in
+# build/linux), as a server across a slow link is; its own address is
+# another, which only the relay uses.
 # VESKCFG_SMB_LOG_LEVEL sets the servers' log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
@@ -36,12 +41,14 @@ shift
 PATH=$PATH:/usr/sbin:/sbin
 
 servers=() down=() silent=() guests=" "
+declare -A delays
 declare -A aliases
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   case $1 in
     --down) down+=("$2"); shift 2 ;;
     --alias) aliases[${2#*=}]+=" ${2%%=*}"; shift 2 ;;
     --guest) guests+="$2 "; shift 2 ;;
+    --delay) delays[${2%%=*}]=${2#*=}; shift 2 ;;
     --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
@@ -102,6 +109,16 @@ for spec in "${servers[@]}"; do
   address=$((address + 1))
   ip addr add "$ip/32" dev lo
   echo "$ip $name${aliases[$name]:-}" >>"$lab/hosts"
+  if [ -n "${delays[$name]:-}" ]; then  # the relay takes the name's address
+    relayed=$ip
+    ip=127.0.1.${ip##*.}
+    ip addr add "$ip/32" dev lo
+    relay=${VESKCFG_RELAY:-$(dirname "$0")/../build/linux/veskcfg-relay}
+    [ -x "$relay" ] || { echo "smb-servers.sh: --delay needs veskcfg-relay ($relay: none)" >&2; exit 2; }
+    setsid "$relay" "$relayed" 445 "$ip" "${delays[$name]}" </dev/null >/dev/null 2>&1 &
+    disown
+    echo "$relayed $name" >>"$lab/servers"
+  fi
   dir=$lab/$name
   mkdir -p "$dir"/{private,state,cache,lock,pid,ncalrpc,log}
   admins=""

@@ -34,6 +34,7 @@ enum {
     kBadNetPath = 53,
     kInvalidParameter = 87,
     kMoreData = 234,
+    kNoMoreItems = 259,
     kLogonFailure = 1326,
     kCallFailed = 1726,
 };
@@ -47,14 +48,76 @@ struct CompositeHead {
 };
 enum { kCompositeInProgress = 1, kCompositeDone = 2, kCompositeError = 3 }; /* done from kCompositeDone on */
 
+/* A walk of a key's values asks for index 0, 1, 2... one round trip each,
+ * which on a slow link is the whole cost of a long list. EnumValue by index
+ * needs no answer before the next request, but Samba's client carries one
+ * request at a time on a pipe: so a walk that proves long on a slow link
+ * spreads over lanes, the session's own pipe (on which the caller opened the
+ * key) and kLanes - 1 more opened on the same SMB connection, each with the
+ * key opened on it anew. Index i then goes to lane i % lanes, and a window
+ * of kAheadPerLane requests a lane is kept under way; later indices are
+ * answered from what arrived. A walk starts on its own pipe alone, one
+ * request at a time as before: a short list, or any list on a fast link
+ * (where the lanes would cost the server more than they save: Samba reads
+ * a key's values again for each handle), costs what it did. It spreads
+ * after kStepsBeforeSpreading steps when the session's quickest request
+ * took kSlowLinkMicros or more: the link's round trip, not the server's
+ * work, which grows with the list. */
+enum {
+    kLanes = 16,
+    kAheadPerLane = 2,
+    kLargestWindow = kLanes * kAheadPerLane,
+    kStepsBeforeSpreading = 8,
+    kSlowLinkMicros = 2000,
+};
+
+/* One request of a walk, for index; no memory: the slot is free. */
+struct Ahead {
+    struct tevent_req *request;
+    TALLOC_CTX *memory; /* the request's and its answer's */
+    uint32_t index;
+    struct winreg_ValNameBuf buffer;
+    uint32_t type;
+    struct winreg_EnumValue r;
+};
+
+/* The one walk a session has under way: of key, requests sent for
+ * [next, sent), none past end once an index answered that it is past the
+ * last value; carried by lanes[0..lanes), which are lane numbers. */
+struct Walk {
+    SmbKey *key;
+    uint32_t next, sent, end, window;
+    uint32_t lanes;
+    uint32_t lane[kLanes];
+    uint32_t first; /* the index it started at */
+    bool spread;    /* the lanes were opened, or tried */
+    struct Ahead ahead[kLargestWindow]; /* index i's in ahead[i % kLargestWindow] */
+};
+
+/* A pipe of the session; lane 0 is the session's own. */
+struct Lane {
+    struct dcerpc_pipe *pipe;
+    struct policy_handle machine, key;
+    bool hasMachine, hasKey;
+};
+
 struct SmbSession {
     TALLOC_CTX *memory;
     struct dcerpc_pipe *pipe;
+    struct cli_credentials *credentials;
+    unsigned callSeconds;
+    double quickestCall; /* seconds: the round trip of the quickest request so far */
+    struct Lane lanes[kLanes];
+    struct Walk walk;
 };
+
+static void endWalk(SmbSession *session);
+static void closeOnLanes(SmbSession *session, bool key);
 
 struct SmbKey {
     SmbSession *session;
     struct policy_handle handle;
+    const char *path; /* below HKEY_LOCAL_MACHINE, UTF-8; NULL when not known */
 };
 
 static struct tevent_context *events;
@@ -225,24 +288,193 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
         return connectCode(status);
     }
     dcerpc_binding_handle_set_timeout(session->pipe->binding_handle, callSeconds);
+    session->credentials = credentials;
+    session->callSeconds = callSeconds;
+    session->lanes[0].pipe = session->pipe;
     *out = session;
     return kSuccess;
 }
 
 static void closeSession(SmbSession *session) {
-    if (session) talloc_free(session->memory);
+    if (!session) return;
+    endWalk(session);
+    closeOnLanes(session, false);
+    talloc_free(session->memory);
 }
 
-/* One request, whose answer's pointers point into `memory`; the code of its
- * transport failure or of the server's answer. A server that took the
- * request and gave no answer within the session's timeout is a failed
- * remote procedure call, as Windows reports it, not a missing server. */
-static uint32_t callIn(TALLOC_CTX *memory, SmbSession *session, uint32_t opnum, void *request, const WERROR *result) {
-    NTSTATUS status = dcerpc_binding_handle_call(session->pipe->binding_handle, NULL, &ndr_table_winreg, opnum,
-                                                 memory, request);
+/* The code of a request's transport failure or of the server's answer. A
+ * server that took the request and gave no answer within the session's
+ * timeout is a failed remote procedure call, as Windows reports it, not a
+ * missing server. */
+static uint32_t answerCode(NTSTATUS status, const WERROR *result) {
     if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) return kCallFailed;
     if (!NT_STATUS_IS_OK(status)) return connectCode(status);
     return W_ERROR_V(*result);
+}
+
+/* Waits for the walk's request in slot and frees it: its code, with the
+ * name (into name[capacity], 234 when it does not fit) and type answered. */
+static uint32_t awaitAhead(struct Ahead *slot, char *name, size_t capacity, uint32_t *type) {
+    uint32_t code = kNotEnoughMemory;
+    if (slot->request && tevent_req_poll(slot->request, events)) {
+        code = answerCode(dcerpc_binding_handle_call_recv(slot->request), &slot->r.out.result);
+        const char *got = slot->buffer.name ? slot->buffer.name : "";
+        size_t length = strlen(got);
+        if (code == kSuccess && name && length >= capacity) code = kMoreData;
+        if (code == kSuccess && name) memcpy(name, got, length + 1);
+        if (code == kSuccess && type) *type = slot->type;
+    }
+    talloc_free(slot->memory);
+    memset(slot, 0, sizeof *slot);
+    return code;
+}
+
+/* The handle a lane walks the walk's key with. */
+static struct policy_handle *walkedKey(SmbSession *session, uint32_t lane) {
+    return lane == 0 ? &session->walk.key->handle : &session->lanes[lane].key;
+}
+
+static void sendAhead(SmbSession *session, uint32_t index) {
+    struct Walk *walk = &session->walk;
+    struct Ahead *slot = &walk->ahead[index % kLargestWindow];
+    uint32_t lane = walk->lane[index % walk->lanes];
+    slot->memory = talloc_new(session->memory);
+    slot->index = index;
+    slot->buffer = (struct winreg_ValNameBuf){.length = 0, .size = 0x8000, .name = ""};
+    slot->r = (struct winreg_EnumValue){
+        .in = {.handle = walkedKey(session, lane), .enum_index = index, .name = &slot->buffer, .type = &slot->type},
+        .out = {.name = &slot->buffer, .type = &slot->type}};
+    if (slot->memory)
+        slot->request = dcerpc_binding_handle_call_send(slot->memory, events, session->lanes[lane].pipe->binding_handle,
+                                                        NULL, &ndr_table_winreg, WINREG_ENUM_VALUE, slot->memory, &slot->r);
+}
+
+/* Requests of one kind, one on each lane that `wanted` names, all under way
+ * at once; the lanes whose request succeeded are kept in `done`. */
+struct LaneCall {
+    struct tevent_req *request;
+    union {
+        struct winreg_OpenHKLM openMachine;
+        struct winreg_OpenKey openKey;
+        struct winreg_CloseKey closeKey;
+    } r;
+    struct policy_handle closed;
+    WERROR *result;
+};
+
+static void callOnLanes(SmbSession *session, TALLOC_CTX *memory, uint32_t opnum, struct LaneCall *calls,
+                        const bool *wanted, bool *done) {
+    for (uint32_t lane = 0; lane < kLanes; ++lane) {
+        done[lane] = false;
+        if (wanted[lane])
+            calls[lane].request = dcerpc_binding_handle_call_send(memory, events, session->lanes[lane].pipe->binding_handle,
+                                                                  NULL, &ndr_table_winreg, opnum, memory, &calls[lane].r);
+    }
+    for (uint32_t lane = 0; lane < kLanes; ++lane)
+        if (wanted[lane] && calls[lane].request && tevent_req_poll(calls[lane].request, events))
+            done[lane] = answerCode(dcerpc_binding_handle_call_recv(calls[lane].request), calls[lane].result) == kSuccess;
+}
+
+/* Closes, on every lane but the session's own, the handles the flags name. */
+static void closeOnLanes(SmbSession *session, bool key) {
+    TALLOC_CTX *memory = talloc_new(session->memory);
+    struct LaneCall calls[kLanes] = {0};
+    bool wanted[kLanes] = {false}, done[kLanes];
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        struct Lane *at = &session->lanes[lane];
+        wanted[lane] = memory && (key ? at->hasKey : at->hasMachine);
+        struct policy_handle *handle = key ? &at->key : &at->machine;
+        calls[lane].r.closeKey = (struct winreg_CloseKey){.in = {.handle = handle}, .out = {.handle = &calls[lane].closed}};
+        calls[lane].result = &calls[lane].r.closeKey.out.result;
+    }
+    callOnLanes(session, memory, WINREG_CLOSE_KEY, calls, wanted, done);
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        if (key) session->lanes[lane].hasKey = false;
+        else session->lanes[lane].hasMachine = false;
+    }
+    talloc_free(memory);
+}
+
+/* Opens the lanes the walk may spread over: their pipes (once a session),
+ * HKEY_LOCAL_MACHINE on each (likewise), then the walked key on each, every
+ * step on all lanes at once. A lane that cannot be opened is left out. */
+static void spreadWalk(SmbSession *session) {
+    struct Walk *walk = &session->walk;
+    walk->spread = true;
+    if (!walk->key->path) return;
+    struct composite_context *opening[kLanes] = {0};
+    for (uint32_t lane = 1; lane < kLanes; ++lane)
+        if (!session->lanes[lane].pipe)
+            opening[lane] = dcerpc_secondary_auth_connection_send(session->pipe, session->pipe->binding,
+                                                                  &ndr_table_winreg, session->credentials, settings);
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        struct dcerpc_pipe *pipe = NULL;
+        if (!opening[lane] ||
+            !NT_STATUS_IS_OK(dcerpc_secondary_auth_connection_recv(opening[lane], session->memory, &pipe)))
+            continue;
+        dcerpc_binding_handle_set_timeout(pipe->binding_handle, session->callSeconds);
+        session->lanes[lane].pipe = pipe;
+    }
+    TALLOC_CTX *memory = talloc_new(session->memory);
+    if (!memory) return;
+    struct LaneCall calls[kLanes] = {0};
+    bool wanted[kLanes] = {false}, done[kLanes];
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        struct Lane *at = &session->lanes[lane];
+        wanted[lane] = at->pipe && !at->hasMachine;
+        calls[lane].r.openMachine = (struct winreg_OpenHKLM){
+            .in = {.system_name = NULL, .access_mask = 0x02000000 /* MAXIMUM_ALLOWED */}, .out = {.handle = &at->machine}};
+        calls[lane].result = &calls[lane].r.openMachine.out.result;
+    }
+    callOnLanes(session, memory, WINREG_OPEN_HKLM, calls, wanted, done);
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        struct Lane *at = &session->lanes[lane];
+        if (done[lane]) at->hasMachine = true;
+        wanted[lane] = at->hasMachine;
+        calls[lane].r.openKey = (struct winreg_OpenKey){
+            .in = {.parent_handle = &at->machine, .keyname = {.name = walk->key->path}, .options = 0,
+                   .access_mask = 0x00020019 /* KEY_READ */},
+            .out = {.handle = &at->key}};
+        calls[lane].result = &calls[lane].r.openKey.out.result;
+    }
+    callOnLanes(session, memory, WINREG_OPEN_KEY, calls, wanted, done);
+    talloc_free(memory);
+    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+        if (!done[lane]) continue;
+        session->lanes[lane].hasKey = true;
+        walk->lane[walk->lanes++] = lane;
+    }
+}
+
+/* Ends the session's walk: what is still in flight is waited for (a request
+ * on the wire cannot be taken back) and dropped, and the lanes' copies of
+ * the key are closed. */
+static void endWalk(SmbSession *session) {
+    struct Walk *walk = &session->walk;
+    if (!walk->key) return;
+    for (uint32_t index = walk->next; index < walk->sent; ++index)
+        awaitAhead(&walk->ahead[index % kLargestWindow], NULL, 0, NULL);
+    memset(walk, 0, sizeof *walk);
+    closeOnLanes(session, true);
+}
+
+/* Keeps the window full, never past the end once it is known. */
+static void fillWindow(SmbSession *session) {
+    struct Walk *walk = &session->walk;
+    while (walk->sent < walk->next + walk->window && walk->sent <= walk->end) sendAhead(session, walk->sent++);
+}
+
+/* One request, whose answer's pointers point into `memory`. The session's
+ * walk ends first: requests go out in the order the program makes them. */
+static uint32_t callIn(TALLOC_CTX *memory, SmbSession *session, uint32_t opnum, void *request, const WERROR *result) {
+    endWalk(session);
+    struct timeval asked = timeval_current();
+    NTSTATUS status =
+        dcerpc_binding_handle_call(session->pipe->binding_handle, NULL, &ndr_table_winreg, opnum, memory, request);
+    double took = timeval_elapsed(&asked);
+    if (NT_STATUS_IS_OK(status) && (session->quickestCall == 0 || took < session->quickestCall))
+        session->quickestCall = took;
+    return answerCode(status, result);
 }
 
 /* A request whose answer holds nothing but handles we passed and a code. */
@@ -260,6 +492,13 @@ static SmbKey *newKey(SmbSession *session) {
     return key;
 }
 
+/* Where a key opened at path below parent stands, for the lanes of a walk. */
+static const char *pathBelow(SmbKey *key, const SmbKey *parent, const char *path) {
+    if (!parent->path) return NULL;
+    if (!*parent->path) return talloc_strdup(key, path);
+    return talloc_asprintf(key, "%s\\%s", parent->path, path);
+}
+
 static uint32_t openMachine(SmbSession *session, SmbKey **out) {
     *out = NULL;
     SmbKey *key = newKey(session);
@@ -269,6 +508,7 @@ static uint32_t openMachine(SmbSession *session, SmbKey **out) {
     uint32_t code = call(session, WINREG_OPEN_HKLM, &r, &r.out.result);
     if (code) talloc_free(key);
     else *out = key;
+    if (!code) key->path = talloc_strdup(key, "");
     return code;
 }
 
@@ -294,6 +534,7 @@ static uint32_t createKey(SmbKey *parent, const char *path, uint32_t access, Smb
     }
     if (disposition) *disposition = r.out.action_taken ? *r.out.action_taken : 0;
     talloc_free(memory);
+    key->path = pathBelow(key, parent, path);
     *out = key;
     return kSuccess;
 }
@@ -306,9 +547,13 @@ static uint32_t openKey(SmbKey *parent, const char *path, uint32_t access, SmbKe
         .in = {.parent_handle = &parent->handle, .keyname = {.name = path}, .options = 0, .access_mask = access},
         .out = {.handle = &key->handle}};
     uint32_t code = call(parent->session, WINREG_OPEN_KEY, &r, &r.out.result);
-    if (code) talloc_free(key);
-    else *out = key;
-    return code;
+    if (code) {
+        talloc_free(key);
+        return code;
+    }
+    key->path = pathBelow(key, parent, path);
+    *out = key;
+    return kSuccess;
 }
 
 static uint32_t setValue(SmbKey *key, const char *name, uint32_t type, const uint8_t *data, uint32_t size) {
@@ -324,29 +569,31 @@ static uint32_t deleteValue(SmbKey *key, const char *name) {
     return call(key->session, WINREG_DELETE_VALUE, &r, &r.out.result);
 }
 
-/* The name and type come back in memory of the request: copied out before
- * that is freed. */
+/* The index-th value's name and type, from the walk under way when the
+ * caller goes on where it stopped (or skips ahead within the window, as when
+ * a step was failed before it reached here), else from a walk that starts
+ * at index. A key that changes during a walk gives, at each index, what it
+ * held when the server took that request, as on Windows. */
 static uint32_t enumValue(SmbKey *key, uint32_t index, char *name, size_t capacity, uint32_t *type) {
     if (capacity == 0) return kInvalidParameter;
-    TALLOC_CTX *memory = talloc_new(key->session->memory);
-    if (!memory) return kNotEnoughMemory;
-    struct winreg_ValNameBuf buffer = {.length = 0, .size = 0x8000, .name = ""};
-    uint32_t valueType = 0;
-    struct winreg_EnumValue r = {
-        .in = {.handle = &key->handle, .enum_index = index, .name = &buffer, .type = &valueType},
-        .out = {.name = &buffer, .type = &valueType}};
-    uint32_t code = callIn(memory, key->session, WINREG_ENUM_VALUE, &r, &r.out.result);
-    if (code == kSuccess) {
-        const char *got = buffer.name ? buffer.name : "";
-        size_t length = strlen(got);
-        if (length >= capacity) {
-            code = kMoreData;
-        } else {
-            memcpy(name, got, length + 1);
-            if (type) *type = r.out.type ? *r.out.type : 0;
-        }
+    SmbSession *session = key->session;
+    struct Walk *walk = &session->walk;
+    if (walk->key != key || index < walk->next || index > walk->sent) {
+        endWalk(session);
+        *walk = (struct Walk){
+            .key = key, .next = index, .sent = index, .end = UINT32_MAX, .window = 1, .lanes = 1, .first = index};
     }
-    talloc_free(memory);
+    for (; walk->next < index; ++walk->next) awaitAhead(&walk->ahead[walk->next % kLargestWindow], NULL, 0, NULL);
+    fillWindow(session);
+    uint32_t code = awaitAhead(&walk->ahead[index % kLargestWindow], name, capacity, type);
+    walk->next = index + 1;
+    if (code == kNoMoreItems) walk->end = index;
+    if (!walk->spread && code == kSuccess && index - walk->first + 1 >= kStepsBeforeSpreading &&
+        session->quickestCall * 1e6 >= kSlowLinkMicros) {
+        spreadWalk(session);
+        walk->window = walk->lanes * kAheadPerLane;
+    }
+    fillWindow(session); /* under way while the caller uses this answer */
     return code;
 }
 

@@ -222,7 +222,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
                       result.peakKb);
         if (!exited(child, result.status, result.peakKb)) options.atPrompt(child, master);
     }
-    Deadline deadline(child, std::chrono::seconds(30));
+    Deadline deadline(child, std::chrono::seconds(options.limitSeconds));
     while (!exited(child, result.status, result.peakKb)) {
         drain(outPipe[0], result.out);
         drain(errPipe[0], result.err);

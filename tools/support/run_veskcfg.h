@@ -38,6 +38,10 @@ struct RunOptions {
     // Standard output on the terminal too, as a person at the console sees
     // it: everything then arrives in echo, in order.
     bool outputOnTerminal = false;
+    // How long the run may take, not counting the time it waits for a lock
+    // another holds, before it is killed (status -1): a hung run never hangs
+    // a suite.
+    int limitSeconds = 30;
 };
 
 // True while the process waits for a lock that another holds: the console

@@ -58,6 +58,7 @@ done
 shift
 
 lab=$(mktemp -d /tmp/veskcfg-smb-lab-XXXXXX)
+: >"$lab/servers"  # a lab may have none
 # A server works as the account it serves: an ordinary one must reach the
 # server's registry below here.
 chmod 755 "$lab"

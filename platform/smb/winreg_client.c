@@ -57,12 +57,16 @@ enum { kCompositeInProgress = 1, kCompositeDone = 2, kCompositeError = 3 }; /* d
  * key opened on it anew. Index i then goes to lane i % lanes, and a window
  * of kAheadPerLane requests a lane is kept under way; later indices are
  * answered from what arrived. A walk starts on its own pipe alone, one
- * request at a time as before: a short list, or any list on a fast link
- * (where the lanes would cost the server more than they save: Samba reads
- * a key's values again for each handle), costs what it did. It spreads
- * after kStepsBeforeSpreading steps when the session's quickest request
- * took kSlowLinkMicros or more: the link's round trip, not the server's
- * work, which grows with the list. */
+ * request at a time as before: a short list, or any list on a fast link,
+ * costs what it did. It spreads after kStepsBeforeSpreading steps when the
+ * session's quickest request took kSlowLinkMicros or more: the link's round
+ * trip, not the server's work.
+ *
+ * A server may read a key's values anew for each handle on it (Samba does,
+ * in a time that grows faster than the list), and it serves the lanes one
+ * after the other: the walk's first step shows what a handle costs it, and
+ * the lanes opened are as many as kLoadBudget seconds of that work allow,
+ * so that no lane waits for the others long enough to time out. */
 enum {
     kLanes = 16,
     kAheadPerLane = 2,
@@ -70,6 +74,7 @@ enum {
     kStepsBeforeSpreading = 8,
     kSlowLinkMicros = 2000,
 };
+static const double kLoadBudget = 2.0;
 
 /* One request of a walk, for index; no memory: the slot is free. */
 struct Ahead {
@@ -89,7 +94,8 @@ struct Walk {
     uint32_t next, sent, end, window;
     uint32_t lanes;
     uint32_t lane[kLanes];
-    uint32_t first; /* the index it started at */
+    uint32_t first;   /* the index it started at */
+    double firstStep; /* seconds its first step took: a handle's cost to the server, and a round trip */
     bool spread;    /* the lanes were opened, or tried */
     struct Ahead ahead[kLargestWindow]; /* index i's in ahead[i % kLargestWindow] */
 };
@@ -398,16 +404,16 @@ static void closeOnLanes(SmbSession *session, bool key) {
 /* Opens the lanes the walk may spread over: their pipes (once a session),
  * HKEY_LOCAL_MACHINE on each (likewise), then the walked key on each, every
  * step on all lanes at once. A lane that cannot be opened is left out. */
-static void spreadWalk(SmbSession *session) {
+static void spreadWalk(SmbSession *session, uint32_t lanes) {
     struct Walk *walk = &session->walk;
     walk->spread = true;
     if (!walk->key->path) return;
     struct composite_context *opening[kLanes] = {0};
-    for (uint32_t lane = 1; lane < kLanes; ++lane)
+    for (uint32_t lane = 1; lane < lanes; ++lane)
         if (!session->lanes[lane].pipe)
             opening[lane] = dcerpc_secondary_auth_connection_send(session->pipe, session->pipe->binding,
                                                                   &ndr_table_winreg, session->credentials, settings);
-    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+    for (uint32_t lane = 1; lane < lanes; ++lane) {
         struct dcerpc_pipe *pipe = NULL;
         if (!opening[lane] ||
             !NT_STATUS_IS_OK(dcerpc_secondary_auth_connection_recv(opening[lane], session->memory, &pipe)))
@@ -419,7 +425,7 @@ static void spreadWalk(SmbSession *session) {
     if (!memory) return;
     struct LaneCall calls[kLanes] = {0};
     bool wanted[kLanes] = {false}, done[kLanes];
-    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+    for (uint32_t lane = 1; lane < lanes; ++lane) {
         struct Lane *at = &session->lanes[lane];
         wanted[lane] = at->pipe && !at->hasMachine;
         calls[lane].r.openMachine = (struct winreg_OpenHKLM){
@@ -427,7 +433,7 @@ static void spreadWalk(SmbSession *session) {
         calls[lane].result = &calls[lane].r.openMachine.out.result;
     }
     callOnLanes(session, memory, WINREG_OPEN_HKLM, calls, wanted, done);
-    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+    for (uint32_t lane = 1; lane < lanes; ++lane) {
         struct Lane *at = &session->lanes[lane];
         if (done[lane]) at->hasMachine = true;
         wanted[lane] = at->hasMachine;
@@ -439,7 +445,7 @@ static void spreadWalk(SmbSession *session) {
     }
     callOnLanes(session, memory, WINREG_OPEN_KEY, calls, wanted, done);
     talloc_free(memory);
-    for (uint32_t lane = 1; lane < kLanes; ++lane) {
+    for (uint32_t lane = 1; lane < lanes; ++lane) {
         if (!done[lane]) continue;
         session->lanes[lane].hasKey = true;
         walk->lane[walk->lanes++] = lane;
@@ -585,12 +591,16 @@ static uint32_t enumValue(SmbKey *key, uint32_t index, char *name, size_t capaci
     }
     for (; walk->next < index; ++walk->next) awaitAhead(&walk->ahead[walk->next % kLargestWindow], NULL, 0, NULL);
     fillWindow(session);
+    struct timeval asked = timeval_current();
     uint32_t code = awaitAhead(&walk->ahead[index % kLargestWindow], name, capacity, type);
+    if (index == walk->first) walk->firstStep = timeval_elapsed(&asked);
     walk->next = index + 1;
     if (code == kNoMoreItems) walk->end = index;
     if (!walk->spread && code == kSuccess && index - walk->first + 1 >= kStepsBeforeSpreading &&
         session->quickestCall * 1e6 >= kSlowLinkMicros) {
-        spreadWalk(session);
+        double handleCost = walk->firstStep - session->quickestCall;
+        double affordable = 1 + kLoadBudget / (handleCost > 0.001 ? handleCost : 0.001);
+        spreadWalk(session, affordable < kLanes ? (uint32_t)affordable : kLanes);
         walk->window = walk->lanes * kAheadPerLane;
     }
     fillWindow(session); /* under way while the caller uses this answer */

@@ -60,7 +60,9 @@ enum { kCompositeInProgress = 1, kCompositeDone = 2, kCompositeError = 3 }; /* d
  * request at a time as before: a short list, or any list on a fast link,
  * costs what it did. It spreads after kStepsBeforeSpreading steps when the
  * session's quickest request took kSlowLinkMicros or more: the link's round
- * trip, not the server's work.
+ * trip, not the server's work. Opening the lanes costs some round trips, so
+ * a walk first spends about as many of its own, as one rents skis before
+ * buying them: a list that ends sooner never pays for lanes.
  *
  * A server may read a key's values anew for each handle on it (Samba does,
  * in a time that grows faster than the list), and it serves the lanes one
@@ -71,7 +73,7 @@ enum {
     kLanes = 16,
     kAheadPerLane = 2,
     kLargestWindow = kLanes * kAheadPerLane,
-    kStepsBeforeSpreading = 8,
+    kStepsBeforeSpreading = 32, /* opening the lanes costs some round trips: a walk first pays as many */
     kSlowLinkMicros = 2000,
 };
 static const double kLoadBudget = 2.0;
@@ -355,8 +357,7 @@ static void sendAhead(SmbSession *session, uint32_t index) {
                                                         NULL, &ndr_table_winreg, WINREG_ENUM_VALUE, slot->memory, &slot->r);
 }
 
-/* Requests of one kind, one on each lane that `wanted` names, all under way
- * at once; the lanes whose request succeeded are kept in `done`. */
+/* A request on one lane, with its parameters and where its answer's code is. */
 struct LaneCall {
     struct tevent_req *request;
     union {
@@ -368,6 +369,8 @@ struct LaneCall {
     WERROR *result;
 };
 
+/* Requests of one kind, one on each lane that `wanted` names, all under way
+ * at once; the lanes whose request succeeded are marked in `done`. */
 static void callOnLanes(SmbSession *session, TALLOC_CTX *memory, uint32_t opnum, struct LaneCall *calls,
                         const bool *wanted, bool *done) {
     for (uint32_t lane = 0; lane < kLanes; ++lane) {

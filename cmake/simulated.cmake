@@ -90,7 +90,7 @@ add_executable(veskcfg-relay tools/support/relay.cc)
 target_link_libraries(veskcfg-relay Threads::Threads)
 
 # What a world holds, and its audit: for vesknet and the tests.
-add_library(vesknetview STATIC tools/vesknet/network_view.cc)
+add_library(vesknetview STATIC tools/vesknet/network_view.cc tools/vesknet/remote_lists.cc)
 target_link_libraries(vesknetview PUBLIC veskcore)
 
 # vesknet, the simulated network's companion: CLI11 and nlohmann/json from

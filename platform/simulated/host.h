@@ -72,6 +72,9 @@ public:
 
 // The computer the tool runs on: always a folder of the world.
 Host& localHost();
+// True when the computers other than the local one are real servers
+// (VESKCFG_NETWORK=smb), which only the network can tell about.
+bool onRealNetwork();
 // The computer of that name: the local one when the name is empty or the
 // local computer's name in any letter case. Hosts live as long as the
 // process, so that a handle may keep one.

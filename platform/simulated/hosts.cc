@@ -46,6 +46,8 @@ Host& kept(const std::string& key, Make make) {
 
 }  // namespace
 
+bool onRealNetwork() { return network() == Network::Smb; }
+
 Host& localHost() {
     return kept("local:" + worldRoot() + "/" + localComputerName(), [] { return worldHost({}, true); });
 }

@@ -165,7 +165,8 @@ TEST(Vesknet, HostileNamesReachNoTerminalRaw) {
     EXPECT_TRUE(hasNoControl(checked.out)) << checked.out;
     std::string expected;
     for (const std::string& name : kShown)
-        expected += "PRIM lists " + name + ", which has no role record; mend: VeskCfg md PRIM " + name + "\n";
+        expected += "PRIM lists " + name + ", which has no role record; mend: VeskCfg md PRIM " + name +
+                    ", then VeskCfg rd PRIM " + name + " if it should be detached\n";
     EXPECT_EQ(checked.out, expected);
 
     RunResult drawn = vesknet({"graph"});

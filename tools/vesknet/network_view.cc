@@ -13,6 +13,7 @@
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/hive.h"
+#include "platform/simulated/host.h"
 #include "platform/simulated/lines.h"
 #include "store/role_record.h"
 
@@ -122,7 +123,8 @@ const Record* NetworkView::record(const std::string& server) const {
     return found == recordAt.end() ? nullptr : &records[found->second];
 }
 
-bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why) {
+bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why,
+                 unsigned jobs) {
     sim::injectFaults(false);  // the world as it is, not as a faults file would make a call see it
     view = NetworkView();
     view.world = world;
@@ -154,7 +156,9 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
     if (!here) return true;  // nothing stored yet
     std::string folder = world + "/" + here->name;
     view.connections = linesOfFile(folder + "/connections");
-    return readRecords(folder, view, why);
+    if (!readRecords(folder, view, why)) return false;
+    if (sim::onRealNetwork()) readRemoteLists(view, jobs);
+    return true;
 }
 
 std::string roleOf(const NetworkView& view, const std::string& server) {
@@ -169,7 +173,7 @@ std::vector<Finding> audit(const NetworkView& view) {
     for (const Record& record : view.records) {
         const Computer* primary = record.readable ? view.computer(record.primary) : nullptr;
         // A list that cannot be read says nothing: its own finding comes below.
-        if (primary && primary->hiveUnusable()) continue;
+        if (primary && primary->listUnknown()) continue;
         if (!record.readable) {
             findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + record.server});
         } else if (record.primary != record.server && !(primary && primary->lists(record.server))) {
@@ -181,6 +185,12 @@ std::vector<Finding> audit(const NetworkView& view) {
         if (!computer.hiveProblem.empty()) {
             findings.push_back({view.world + "/" + computer.name + "/hklm.reg " + computer.hiveProblem,
                                 "make it a regular file its owner may read, or restore it from a copy"});
+            continue;
+        }
+        if (!computer.unreachable.empty()) {
+            findings.push_back({computer.name + ": " + computer.unreachable,
+                                "check again once " + computer.name + " can be reached with the account stored for it "
+                                "(VeskCfg lp " + computer.name + " shows why it cannot)"});
             continue;
         }
         if (computer.hiveBadLine) {
@@ -199,8 +209,11 @@ std::vector<Finding> audit(const NetworkView& view) {
         for (const std::string& name : computer.list) {
             const Record* record = view.record(name);
             if (!record) {
+                // As an rd cut short leaves it: md brings the record back, and
+                // rd then detaches it whole if that was the intent.
                 findings.push_back({computer.name + " lists " + name + ", which has no role record",
-                                    "VeskCfg md " + computer.name + " " + name});
+                                    "VeskCfg md " + computer.name + " " + name + ", then VeskCfg rd " +
+                                        computer.name + " " + name + " if it should be detached"});
             } else if (record->readable && !sim::sameName(record->primary, computer.name)) {
                 findings.push_back({computer.name + " lists " + name + ", whose record names " + record->primary,
                                     "VeskCfg frd " + name + ", then VeskCfg md " + computer.name + " " + name});

@@ -29,7 +29,15 @@ struct Computer {
     bool hasList = false;
     std::vector<std::string> list;  // its VeskDistributedServers, in index order
 
+    // A real server, whose list was read over the network with the account
+    // the console stores for it; not empty: why it could not be, the code
+    // and its system text ("53 The network path was not found.").
+    bool overNetwork = false;
+    std::string unreachable;
+
     bool hiveUnusable() const { return hiveBadLine || !hiveProblem.empty(); }
+    // What it lists is not known.
+    bool listUnknown() const { return hiveUnusable() || !unreachable.empty(); }
     bool lists(const std::string& server) const;  // without regard to case
     std::unordered_set<std::string> listed;        // the list's names, upper-cased
 };
@@ -48,9 +56,17 @@ struct NetworkView {
     std::unordered_map<std::string, size_t> computerAt, recordAt;
 };
 
-// Reads the world. False, with why, when it cannot be read: no such folder,
-// or a console store that cannot be read or parsed.
-bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why);
+// Reads the world; on a real network (VESKCFG_NETWORK=smb) each primary the
+// console's records name is read over the network too, up to jobs at once,
+// with the account stored for it, never asking for one. False, with why,
+// when it cannot be read: no such folder, or a console store that cannot be
+// read or parsed.
+bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why,
+                 unsigned jobs = 16);
+
+// The lists of the primaries the view's records name, read over the network
+// into view.computers (remote_lists.cc).
+void readRemoteLists(NetworkView& view, unsigned jobs);
 
 // One inconsistency, and the VeskCfg command that mends it.
 struct Finding {

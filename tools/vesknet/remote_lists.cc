@@ -1,0 +1,262 @@
+// The lists of real servers, read as VeskCfg reads them: a connection to the
+// server's ipc$ with the account the console stores for it (never asked
+// for), the registry reached over it, the connection cancelled again. Each
+// primary is read by a process of its own, up to `jobs` at once: the smb
+// network's client and the world's files serve one thread only, and a slow
+// or silent server holds up only its own process. What each found comes
+// back on a pipe; the view is filled in the primaries' order, whatever
+// order they answer in.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "credentials/scramble.h"
+#include "credentials/stored_record.h"
+#include "platform/codepage.h"
+#include "platform/maker.h"
+#include "platform/win32.h"
+#include "store/role_record.h"
+#include "tools/vesknet/network_view.h"
+
+namespace vesknet {
+
+namespace {
+
+// What one primary's process found, as it travels on the pipe: a first line
+// "list", "none" (no list key) or "unreachable CODE", then each name in hex.
+struct Found {
+    std::string kind;
+    DWORD code = 0;
+    std::vector<std::string> names;
+};
+
+std::string hexOf(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+    return out;
+}
+
+std::string bytesOf(const std::string& hex) {
+    std::string out;
+    auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (size_t at = 0; at + 1 < hex.size(); at += 2) out += static_cast<char>(digit(hex[at]) * 16 + digit(hex[at + 1]));
+    return out;
+}
+
+// The list key's names, through the registry of a server reached over a
+// connection already open.
+Found walkList(const std::string& server) {
+    HKEY root = nullptr, list = nullptr;
+    if (LONG code = RegConnectRegistryA(server.c_str(), HKEY_LOCAL_MACHINE, &root))
+        return {"unreachable", static_cast<DWORD>(code), {}};
+    char path[MAX_PATH] = {};
+    ZenthalListRoot(path, sizeof path);
+    std::strncat(path, "\\VeskDistributedServers", sizeof path - std::strlen(path) - 1);
+    LONG code = RegOpenKeyExA(root, path, 0, KEY_READ, &list);
+    Found found;
+    if (code == ERROR_FILE_NOT_FOUND) {
+        found.kind = "none";
+    } else if (code) {
+        found = {"unreachable", static_cast<DWORD>(code), {}};
+    } else {
+        found.kind = "list";
+        for (DWORD index = 0;; ++index) {
+            char name[MAX_PATH] = {};
+            DWORD length = sizeof name;
+            code = RegEnumValueA(list, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (code == ERROR_NO_MORE_ITEMS) break;
+            if (code) {
+                found = {"unreachable", static_cast<DWORD>(code), {}};
+                break;
+            }
+            found.names.emplace_back(name, length);
+        }
+        RegCloseKey(list);
+    }
+    RegCloseKey(root);
+    return found;
+}
+
+// A primary read as VeskCfg reads it, in the process that answers for it.
+Found readOne(const std::string& server) {
+    ServerRoleRecord record = {};
+    DWORD size = ROLE_RECORD_SIZE;
+    if (StoredRecordLookup(server.c_str(), ROLE_RECORD_TYPE, &record, &size))
+        return {"unreachable", ERROR_LOGON_FAILURE, {}};  // no account stored for it: none can log on
+    char user[CREDENTIAL_FIELD_SIZE + 1] = {}, password[CREDENTIAL_FIELD_SIZE + 1] = {};
+    unscrambleText(record.userName, user);
+    unscrambleText(record.password, password);
+    std::string remote = "\\\\" + server + "\\ipc$";
+    NETRESOURCEA resource = {RESOURCE_GLOBALNET, RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_GENERIC,
+                             RESOURCEUSAGE_CONNECTABLE, nullptr, remote.data(), nullptr, nullptr};
+    DWORD code = WNetAddConnection2A(&resource, password, user, 0);
+    std::memset(password, 0, sizeof password);
+    if (code) return {"unreachable", code, {}};
+    Found found = walkList(server);
+    WNetCancelConnection2A(remote.c_str(), 0, TRUE);
+    return found;
+}
+
+void writeFound(int to, const Found& found) {
+    std::string text = found.kind + (found.kind == "unreachable" ? " " + std::to_string(found.code) : "") + "\n";
+    for (const std::string& name : found.names) text += hexOf(name) + "\n";
+    for (size_t written = 0; written < text.size();) {
+        ssize_t count = write(to, text.data() + written, text.size() - written);
+        if (count <= 0) return;
+        written += static_cast<size_t>(count);
+    }
+}
+
+Found parseFound(const std::string& text) {
+    Found found = {"unreachable", ERROR_BAD_NETPATH, {}};  // a process that said nothing reached nothing
+    size_t end = text.find('\n');
+    if (end == std::string::npos) return found;
+    std::string first = text.substr(0, end);
+    found.kind = first.substr(0, first.find(' '));
+    if (found.kind == "unreachable") found.code = static_cast<DWORD>(std::strtoul(first.c_str() + 12, nullptr, 10));
+    for (size_t at = end + 1; at < text.size();) {
+        size_t next = text.find('\n', at);
+        if (next == std::string::npos) break;
+        found.names.push_back(bytesOf(text.substr(at, next - at)));
+        at = next + 1;
+    }
+    return found;
+}
+
+// A code as the ERROR! lines show it: the number and the system's text.
+std::string codeAndText(DWORD code) {
+    char* text = nullptr;
+    std::string said = std::to_string(code);
+    if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&text), 0, nullptr) &&
+        text) {
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        said += " " + line;
+        LocalFree(text);
+    }
+    return said;
+}
+
+// One process a primary, up to jobs at once; each one's answer in answers[i].
+std::vector<std::string> readInProcesses(const std::vector<std::string>& servers, unsigned jobs) {
+    struct Running {
+        pid_t pid;
+        int from;
+        size_t server;
+    };
+    std::vector<std::string> answers(servers.size());
+    std::vector<Running> running;
+    size_t next = 0, done = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    bool progressShown = false;
+    std::fflush(stdout);
+    while (done < servers.size()) {
+        while (running.size() < std::max(1u, jobs) && next < servers.size()) {
+            int pipeFds[2];
+            if (pipe2(pipeFds, O_CLOEXEC) != 0) break;
+            pid_t pid = fork();
+            if (pid == 0) {
+                close(pipeFds[0]);
+                writeFound(pipeFds[1], readOne(servers[next]));
+                _exit(0);
+            }
+            close(pipeFds[1]);
+            if (pid < 0) {
+                close(pipeFds[0]);
+                answers[next] = "";
+                ++next;
+                ++done;
+                continue;
+            }
+            running.push_back({pid, pipeFds[0], next++});
+        }
+        std::vector<pollfd> waiting;
+        for (const Running& each : running) waiting.push_back({each.from, POLLIN, 0});
+        poll(waiting.data(), waiting.size(), 200);
+        for (size_t i = 0; i < running.size();) {
+            char buffer[4096];
+            ssize_t count = waiting[i].revents ? read(running[i].from, buffer, sizeof buffer) : -1;
+            if (count > 0) {
+                answers[running[i].server].append(buffer, static_cast<size_t>(count));
+                ++i;
+                continue;
+            }
+            if (count < 0 && !(waiting[i].revents & (POLLHUP | POLLERR))) {
+                ++i;
+                continue;
+            }
+            close(running[i].from);
+            while (waitpid(running[i].pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            ++done;
+            running.erase(running.begin() + static_cast<long>(i));
+            waiting.erase(waiting.begin() + static_cast<long>(i));
+        }
+        if (showProgress && std::chrono::steady_clock::now() - started > std::chrono::seconds(1)) {
+            std::fprintf(stderr, "\rvesknet: %zu of %zu primaries read", done, servers.size());
+            progressShown = true;
+        }
+    }
+    if (progressShown) std::fprintf(stderr, "\r\x1b[K");
+    return answers;
+}
+
+}  // namespace
+
+void readRemoteLists(NetworkView& view, unsigned jobs) {
+    // Every primary the console's records name, but the console itself,
+    // whose list its own registry holds.
+    std::set<std::string> seen;
+    std::vector<std::string> primaries;
+    for (const Record& record : view.records) {
+        if (!record.readable || record.primary.empty() || sim::sameName(record.primary, view.console)) continue;
+        if (seen.insert(sim::upperText(record.primary)).second) primaries.push_back(record.primary);
+    }
+    std::sort(primaries.begin(), primaries.end());
+    std::vector<std::string> answers = readInProcesses(primaries, jobs);
+    for (size_t i = 0; i < primaries.size(); ++i) {
+        auto known = view.computerAt.find(sim::upperText(primaries[i]));
+        if (known == view.computerAt.end()) {
+            Computer added;
+            added.name = primaries[i];
+            view.computers.push_back(std::move(added));
+            known = view.computerAt.emplace(sim::upperText(primaries[i]), view.computers.size() - 1).first;
+        }
+        Computer& computer = view.computers[known->second];
+        Found found = parseFound(answers[i]);
+        computer.overNetwork = true;
+        computer.hasList = found.kind == "list";
+        computer.list = found.names;
+        computer.listed.clear();
+        for (const std::string& name : found.names) computer.listed.insert(sim::upperText(name));
+        if (found.kind == "unreachable") computer.unreachable = codeAndText(found.code);
+    }
+    // The view is by name, as the world's folders are.
+    std::vector<size_t> order(view.computers.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return view.computers[a].name < view.computers[b].name; });
+    std::vector<Computer> sorted;
+    for (size_t i : order) sorted.push_back(std::move(view.computers[i]));
+    view.computers = std::move(sorted);
+    view.computerAt.clear();
+    for (size_t at = 0; at < view.computers.size(); ++at) view.computerAt.emplace(sim::upperText(view.computers[at].name), at);
+}
+
+}  // namespace vesknet

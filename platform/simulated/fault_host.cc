@@ -85,6 +85,7 @@ private:
         return faults_;
     }
     LONG fresh(Call call) {
+        beforeWrite(call);
         ComputerFaults* faults = this->faults();
         if (!faults) return 0;
         faults->refresh();

@@ -1,5 +1,6 @@
 #include "platform/simulated/faults.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -75,6 +76,32 @@ bool callNamed(const std::string& name, Call& call) {
 }
 
 ComputerFaults::ComputerFaults(std::string folder) : folder_(std::move(folder)) {}
+
+bool mayWrite(Call call) {
+    switch (call) {
+    case Call::RegCreateKeyExA:
+    case Call::RegSetValueExA:
+    case Call::RegSetKeyValueA:
+    case Call::RegDeleteValueA:
+    case Call::WNetAddConnection2A:
+    case Call::WNetCancelConnection2A:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void beforeWrite(Call call) {
+    static const unsigned long stopAt = [] {
+        const char* setting = std::getenv("VESKCFG_STOP_BEFORE_WRITE");
+        return setting ? std::strtoul(setting, nullptr, 10) : 0ul;
+    }();
+    static unsigned long writes = 0;
+    if (stopAt && mayWrite(call) && ++writes == stopAt) {
+        std::fflush(stdout);
+        raise(SIGSTOP);
+    }
+}
 
 void injectFaults(bool inject) { injecting = inject; }
 

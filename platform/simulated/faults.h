@@ -50,6 +50,16 @@ private:
 // is: with false, no call of this process fails on purpose.
 void injectFaults(bool inject);
 
+// The calls that may change something on a computer: its registry, or the
+// console's connections.
+bool mayWrite(Call call);
+
+// With VESKCFG_STOP_BEFORE_WRITE=N, the process stops itself (SIGSTOP) just
+// before the N-th call of the run that may write, on any computer: where a
+// test kills it, as a power loss would, to see what a change cut short
+// leaves.
+void beforeWrite(Call call);
+
 // The faults of the computer whose folder this is; null for no folder. The
 // object lives as long as the process, so a key handle may keep it.
 ComputerFaults* faultsOf(const std::string& folder);

@@ -8,7 +8,13 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/samba_lab.h"
@@ -43,10 +49,11 @@ protected:
         options.environment = {{"VESKCFG_NETWORK", "smb"}};
         return runVeskCfg(VESKNET_BINARY, args, options);
     }
-    // check's lines, its status, and that it left no connection behind.
+    // check's lines and its status; it leaves no connection of its own.
     std::pair<std::string, int> check() {
+        std::string before = world.read("CONSOLE/connections");
         RunResult checked = vesknet({"check"});
-        EXPECT_EQ(world.read("CONSOLE/connections"), "");
+        EXPECT_EQ(world.read("CONSOLE/connections"), before) << checked.out << checked.err << world.trace();
         return {checked.out, checked.status};
     }
     TempWorld world;
@@ -102,6 +109,100 @@ TEST_F(VesknetOverSmb, WhatACutShortChangeLeavesIsFoundAndMended) {
         EXPECT_EQ(world.storedRecordBytes("DIST"), "");
         EXPECT_EQ(sambaList("PRIM"), std::vector<std::string>{});
     }
+}
+
+// The commands each mend line names, in order: "VeskCfg A B, then VeskCfg
+// C D if ..." gives {A, B} and {C, D}.
+std::vector<std::vector<std::string>> mendsOf(const std::string& findings) {
+    std::vector<std::vector<std::string>> commands;
+    std::istringstream lines(findings);
+    for (std::string line; std::getline(lines, line);) {
+        size_t at = line.find("; mend: ");
+        if (at == std::string::npos) continue;
+        std::string mend = line.substr(at + 8);
+        for (size_t start = 0; (start = mend.find("VeskCfg ", start)) != std::string::npos;) {
+            size_t end = mend.find(", then ", start);
+            std::istringstream words(mend.substr(start + 8, end == std::string::npos ? std::string::npos : end - start - 8));
+            std::vector<std::string> command;
+            for (std::string word; words >> word && word != "if";) command.push_back(word);
+            commands.push_back(command);
+            start = end == std::string::npos ? mend.size() : end;
+        }
+    }
+    return commands;
+}
+
+// Stopped (SIGSTOP, as VESKCFG_STOP_BEFORE_WRITE does), whether it is.
+bool isStopped(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T';
+}
+
+// md and rd killed (SIGKILL, as a power loss) just before each write they
+// make, on the console or on PRIM: check finds what each kill left, and the
+// mends it names, run as they are written, make the grouping consistent.
+TEST_F(VesknetOverSmb, KilledAtEveryWriteTheMendsMakeItWhole) {
+    struct Command {
+        std::vector<std::string> args;
+        bool distRecord;
+        std::vector<std::string> list;
+    };
+    const Command commands[] = {{{"md", "PRIM", "DIST"}, false, {}}, {{"rd", "PRIM", "DIST"}, true, {"DIST"}}};
+    int killed = 0, withFindings = 0, mendsRun = 0;
+    for (const Command& command : commands) {
+        for (int write = 1;; ++write) {
+            SCOPED_TRACE(command.args[0] + ", killed before write " + std::to_string(write));
+            // The console as the command finds it, no connection open.
+            world.write("CONSOLE/hklm.reg", "");
+            world.write("CONSOLE/connections", "");
+            world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
+            if (command.distRecord) world.storeRecord("DIST", "PRIM", "dadmin", "dsecret", 1);
+            ASSERT_TRUE(putSambaList("PRIM", command.list, world.root()));
+            RunOptions options;
+            options.terminal = false;
+            options.environment = {{"VESKCFG_NETWORK", "smb"}, {"VESKCFG_ASKPASS", world.root() + "/askpass"},
+                                   {"VESKCFG_STOP_BEFORE_WRITE", std::to_string(write)}};
+            bool stopped = false;
+            std::thread killer;
+            options.afterTyping = [&](pid_t child, int) {
+                killer = std::thread([&, child] {
+                    for (int i = 0; i < 10000; ++i) {
+                        if (isStopped(child)) {
+                            stopped = true;
+                            kill(child, SIGKILL);
+                            return;
+                        }
+                        if (kill(child, 0) != 0) return;
+                        usleep(1000);
+                    }
+                });
+            };
+            RunResult run = runVeskCfg(VESKCFG_BINARY, command.args, options);
+            if (killer.joinable()) killer.join();
+            if (!stopped) {
+                EXPECT_EQ(run.status, 0) << run.out;  // every write was made: the run ended by itself
+                break;
+            }
+            ++killed;
+            auto [found, status] = check();
+            if (status == 1) {
+                ++withFindings;
+                for (const auto& mend : mendsOf(found)) {
+                    RunResult mended = veskcfg(mend);
+                    EXPECT_EQ(mended.status, 0) << mended.out;
+                    ++mendsRun;
+                }
+            } else {
+                EXPECT_EQ(status, 0) << found;
+            }
+            EXPECT_EQ(check(), kConsistent) << found;
+        }
+    }
+    std::printf("%d runs killed before a write, %d leaving findings, %d mends run, each consistent afterwards\n",
+                killed, withFindings, mendsRun);
+    EXPECT_GE(killed, 8);
 }
 
 // A primary that cannot be reached is a finding of its own, with the code

@@ -30,6 +30,7 @@ constexpr int kFailed = 2;  // the world cannot be read or changed, or the comma
 struct Settings {
     std::string world;
     std::string console;
+    unsigned jobs = 16;  // primaries read at once over a real network
 };
 
 int fail(const std::string& why) {
@@ -265,7 +266,7 @@ void showText(const vesknet::NetworkView& view) {
 int show(const Settings& settings, bool json) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
     if (json) std::printf("%s\n", asJson(view).dump(2).c_str());
     else showText(view);
     return 0;
@@ -274,7 +275,7 @@ int show(const Settings& settings, bool json) {
 int check(const Settings& settings) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
     std::vector<vesknet::Finding> findings = vesknet::audit(view);
     for (const vesknet::Finding& finding : findings)
         std::printf("%s; mend: %s\n", printable(finding.problem).c_str(), printable(finding.mend).c_str());
@@ -361,7 +362,7 @@ int drawSvg(const std::string& dot, const std::string& target) {
 int graph(const Settings& settings, const std::string& format, const std::string& output) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
     std::string dot = dotOf(view);
     std::string target = output.empty() ? "/dev/stdout" : output;
     if (format == "dot") {
@@ -386,6 +387,10 @@ int main(int argc, char** argv) {
     app.add_option("--console", settings.console,
                    "The computer VeskCfg runs on (default: VESKCFG_COMPUTERNAME, else the host's name)")
         ->type_name("NAME");
+    app.add_option("--jobs", settings.jobs,
+                   "On a real network (VESKCFG_NETWORK=smb), how many primaries are read at once (16)")
+        ->check(CLI::Range(1u, 256u))
+        ->type_name("N");
 
     auto* initCommand = app.add_subcommand("init", "Create the world (folders 0700) and the console's computer");
     std::string name;

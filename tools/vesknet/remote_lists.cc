@@ -92,7 +92,8 @@ Found walkList(const std::string& server) {
 }
 
 // A primary read as VeskCfg reads it, in the process that answers for it.
-Found readOne(const std::string& server) {
+// A connection the console already had is left open: it is not vesknet's.
+Found readOne(const std::string& server, bool alreadyConnected) {
     ServerRoleRecord record = {};
     DWORD size = ROLE_RECORD_SIZE;
     if (StoredRecordLookup(server.c_str(), ROLE_RECORD_TYPE, &record, &size))
@@ -107,7 +108,7 @@ Found readOne(const std::string& server) {
     std::memset(password, 0, sizeof password);
     if (code) return {"unreachable", code, {}};
     Found found = walkList(server);
-    WNetCancelConnection2A(remote.c_str(), 0, TRUE);
+    if (!alreadyConnected) WNetCancelConnection2A(remote.c_str(), 0, TRUE);
     return found;
 }
 
@@ -152,8 +153,20 @@ std::string codeAndText(DWORD code) {
     return said;
 }
 
+// True when the console has a connection to server's ipc$ open already (its
+// connections file, whose lines write a name's blanks as %20: a server's
+// name has none).
+bool connectedTo(const NetworkView& view, const std::string& server) {
+    for (const std::string& line : view.connections) {
+        std::string remote = line.substr(0, line.find(' '));
+        if (sim::sameName(remote, "\\\\" + server + "\\ipc$")) return true;
+    }
+    return false;
+}
+
 // One process a primary, up to jobs at once; each one's answer in answers[i].
-std::vector<std::string> readInProcesses(const std::vector<std::string>& servers, unsigned jobs) {
+std::vector<std::string> readInProcesses(const NetworkView& view, const std::vector<std::string>& servers,
+                                         unsigned jobs) {
     struct Running {
         pid_t pid;
         int from;
@@ -173,7 +186,7 @@ std::vector<std::string> readInProcesses(const std::vector<std::string>& servers
             pid_t pid = fork();
             if (pid == 0) {
                 close(pipeFds[0]);
-                writeFound(pipeFds[1], readOne(servers[next]));
+                writeFound(pipeFds[1], readOne(servers[next], connectedTo(view, servers[next])));
                 _exit(0);
             }
             close(pipeFds[1]);
@@ -229,7 +242,7 @@ void readRemoteLists(NetworkView& view, unsigned jobs) {
         if (seen.insert(sim::upperText(record.primary)).second) primaries.push_back(record.primary);
     }
     std::sort(primaries.begin(), primaries.end());
-    std::vector<std::string> answers = readInProcesses(primaries, jobs);
+    std::vector<std::string> answers = readInProcesses(view, primaries, jobs);
     for (size_t i = 0; i < primaries.size(); ++i) {
         auto known = view.computerAt.find(sim::upperText(primaries[i]));
         if (known == view.computerAt.end()) {

@@ -31,6 +31,8 @@ mutants=(
   "cancel-fault-skipped|platform/simulated/fault_host.cc|        if (LONG code = fresh(Call::WNetCancelConnection2A)) return static_cast<DWORD>(code);\n||WholeOrAbsent.OverSamba"
   "remote-calls-uncounted|platform/simulated/hosts.cc|isComputerName(name) ? worldRoot() + \"/\" + name : std::string()|std::string()|WholeOrAbsent.OverSamba"
   "set-value-name-dropped|platform/smb/smb_host.cc|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, utf8.c_str(), type,|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, \"\", type,|BothBackends.LinuxOverSamba"
+  "walk-reads-wrong-slot|platform/smb/winreg_client.c|awaitAhead(&walk->ahead[index % kLargestWindow], name, capacity, type)|awaitAhead(&walk->ahead[(index + 1) % kLargestWindow], name, capacity, type)|BothBackends.LinuxOverSamba"
+  "skipped-step-not-drained|platform/smb/winreg_client.c|    for (; walk->next < index; ++walk->next) awaitAhead(&walk->ahead[walk->next % kLargestWindow], NULL, 0, NULL);\n||BothBackends.LinuxOverSamba"
   "request-misdeclared|platform/smb/winreg_calls.h|        uint32_t options;\n        uint32_t access_mask;\n    } in;\n    struct {\n        struct policy_handle *handle;|        uint32_t options;\n        uint32_t access_mask;\n        uint32_t extra;\n    } in;\n    struct {\n        struct policy_handle *handle;|WinregCalls|BothBackends.LinuxOverSamba"
 )
 

@@ -254,9 +254,11 @@ void showText(const vesknet::NetworkView& view) {
         if (!computer.hiveProblem.empty()) printLine(indent + " hklm.reg " + computer.hiveProblem);
     }
     for (const vesknet::Record& record : view.records) {
+        // On a real network a server is no folder of the world, and only a
+        // primary's list is read from it.
         if (!view.computer(record.server))
             printLine(padded(printable(record.server), 16) + " " + padded(vesknet::roleOf(view, record.server), 28) +
-                      " (a record of a computer that is not in the world)");
+                      (view.realNetwork ? "" : " (a record of a computer that is not in the world)"));
     }
     printLine("");
     printLine("Open connections of " + printable(view.console) + ": " +

@@ -157,7 +157,8 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
     std::string folder = world + "/" + here->name;
     view.connections = linesOfFile(folder + "/connections");
     if (!readRecords(folder, view, why)) return false;
-    if (sim::onRealNetwork()) readRemoteLists(view, jobs);
+    view.realNetwork = sim::onRealNetwork();
+    if (view.realNetwork) readRemoteLists(view, jobs);
     return true;
 }
 

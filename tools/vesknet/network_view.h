@@ -45,6 +45,7 @@ struct Computer {
 struct NetworkView {
     std::string world;
     std::string console;
+    bool realNetwork = false;  // VESKCFG_NETWORK=smb: the other computers are real servers
     std::vector<Computer> computers;  // by name
     std::vector<Record> records;      // by server
     std::vector<std::string> connections;

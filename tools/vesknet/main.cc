@@ -146,23 +146,13 @@ std::string joined(const std::vector<std::string>& items) {
     return out;
 }
 
-std::string hexOf(const std::string& bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char byte : bytes) {
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0xF];
-    }
-    return out;
-}
-
 // A name for JSON: its UTF-8 text; one that does not convert is given with
 // U+FFFD for what does not, and its bytes in hex under `<field>Hex` of
 // `entry`, so that nothing is lost.
 nlohmann::json jsonName(const std::string& name, nlohmann::json& entry, const std::string& field) {
     std::string text;
     if (sim::ansiToUtf8(name, text)) return text;
-    entry[field + "Hex"] = hexOf(name);
+    entry[field + "Hex"] = vesknet::hexOf(name);
     std::string replaced;
     for (unsigned char byte : name) {
         if (byte < 0x80) replaced += static_cast<char>(byte);
@@ -179,7 +169,7 @@ nlohmann::json jsonNames(const std::vector<std::string>& names, nlohmann::json& 
         nlohmann::json one = nlohmann::json::object();
         list.push_back(jsonName(name, one, "name"));
         lossy = lossy || one.contains("nameHex");
-        bytes.push_back(hexOf(name));
+        bytes.push_back(vesknet::hexOf(name));
     }
     if (lossy) entry[field + "Hex"] = bytes;
     return list;

@@ -111,6 +111,16 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
 
 }  // namespace
 
+std::string hexOf(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+    return out;
+}
+
 bool Computer::lists(const std::string& server) const { return listed.count(sim::upperText(server)) > 0; }
 
 const Computer* NetworkView::computer(const std::string& name) const {

@@ -76,6 +76,10 @@ struct Finding {
 };
 std::vector<Finding> audit(const NetworkView& view);
 
+// Bytes as lower-case hex, two digits each: how names that any byte may be
+// part of travel in text (JSON beside a lossy conversion, a pipe).
+std::string hexOf(const std::string& bytes);
+
 // A server's role as the console's store holds it: "primary", "distributed"
 // (of record->primary), "unreadable" or "none".
 std::string roleOf(const NetworkView& view, const std::string& server);

@@ -40,16 +40,6 @@ struct Found {
     std::vector<std::string> names;
 };
 
-std::string hexOf(const std::string& bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char byte : bytes) {
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0xF];
-    }
-    return out;
-}
-
 std::string bytesOf(const std::string& hex) {
     std::string out;
     auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };

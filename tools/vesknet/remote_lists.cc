@@ -172,7 +172,11 @@ std::vector<std::string> readInProcesses(const NetworkView& view, const std::vec
     while (done < servers.size()) {
         while (running.size() < std::max(1u, jobs) && next < servers.size()) {
             int pipeFds[2];
-            if (pipe2(pipeFds, O_CLOEXEC) != 0) break;
+            if (pipe2(pipeFds, O_CLOEXEC) != 0) {  // no process for it: it reads as unreached
+                ++next;
+                ++done;
+                continue;
+            }
             pid_t pid = fork();
             if (pid == 0) {
                 close(pipeFds[0]);
@@ -182,7 +186,6 @@ std::vector<std::string> readInProcesses(const NetworkView& view, const std::vec
             close(pipeFds[1]);
             if (pid < 0) {
                 close(pipeFds[0]);
-                answers[next] = "";
                 ++next;
                 ++done;
                 continue;

@@ -346,6 +346,9 @@ static void sendAhead(SmbSession *session, uint32_t index) {
     struct Walk *walk = &session->walk;
     struct Ahead *slot = &walk->ahead[index % kLargestWindow];
     uint32_t lane = walk->lane[index % walk->lanes];
+    /* A slot is never taken from a request still under way, whose answer
+     * would land in the new one's buffers. */
+    if (slot->memory) awaitAhead(slot, NULL, 0, NULL);
     slot->memory = talloc_new(session->memory);
     slot->index = index;
     slot->buffer = (struct winreg_ValNameBuf){.length = 0, .size = 0x8000, .name = ""};

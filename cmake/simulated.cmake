@@ -27,22 +27,25 @@ target_link_libraries(vesksim PUBLIC ${CMAKE_DL_LIBS})
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
   pkg_check_modules(SAMBA_CLIENT QUIET IMPORTED_TARGET dcerpc samba-credentials samba-hostconfig ndr_standard)
+  # MIT's libkrb5, for the KDC's exact answer to a domain logon.
+  pkg_check_modules(KRB5 QUIET IMPORTED_TARGET krb5)
 endif()
 find_library(SAMBA_ERRORS_LIBRARY NAMES samba-errors libsamba-errors.so.1)
-if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY)
+if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY AND KRB5_FOUND)
   enable_language(C)
-  add_library(veskcfg-smb MODULE platform/smb/winreg_client.c)
+  add_library(veskcfg-smb MODULE platform/smb/winreg_client.c platform/smb/kerberos_logon.c
+              platform/smb/kdc_refusal.c)
   set_target_properties(veskcfg-smb PROPERTIES PREFIX "" C_STANDARD 11 C_EXTENSIONS ON)
   target_include_directories(veskcfg-smb PRIVATE ${PROJECT_SOURCE_DIR})
   target_include_directories(veskcfg-smb SYSTEM PRIVATE ${SAMBA_CLIENT_INCLUDE_DIRS})
   target_compile_options(veskcfg-smb PRIVATE ${SAMBA_CLIENT_CFLAGS_OTHER})
-  target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT ${SAMBA_ERRORS_LIBRARY})
+  target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT PkgConfig::KRB5 ${SAMBA_ERRORS_LIBRARY})
   include(GNUInstallDirs)
   # Found beside the program in a build, and from the program's folder once
   # installed, wherever the prefix.
   target_compile_definitions(vesksim PRIVATE VESKCFG_SMB_MODULE="../${CMAKE_INSTALL_LIBDIR}/veskcfg/veskcfg-smb.so")
 else()
-  message(STATUS "samba-dev missing (apt-get install samba-dev): no smb network in this build")
+  message(STATUS "samba-dev or libkrb5-dev missing (apt-get install samba-dev libkrb5-dev): no smb network in this build")
 endif()
 
 # The maker's libraries; the record store keeps its records in the registry.

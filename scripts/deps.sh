@@ -21,9 +21,16 @@ fi
 command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
 # The smb network's client library, and real servers to test it against.
 pkg-config --exists dcerpc 2>/dev/null || needed+=(samba-dev pkg-config)
+pkg-config --exists krb5 2>/dev/null || needed+=(libkrb5-dev)
 command -v smbd >/dev/null || [ -x /usr/sbin/smbd ] || needed+=(samba)
 command -v net >/dev/null || needed+=(samba-common-bin)
 command -v ip >/dev/null || needed+=(iproute2)
+# A domain controller for the domain logons' tests, and a clock to skew.
+if [ "$scope" = all ]; then
+  [ -x /usr/sbin/samba ] || needed+=(samba-ad-dc)
+  [ -d /usr/share/samba/setup/ad-schema ] || needed+=(samba-ad-provision)
+  command -v faketime >/dev/null || needed+=(faketime)
+fi
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -5,8 +5,8 @@
 # only there, and every process is gone when the command ends.
 #
 #   smb-servers.sh [--down NAME]... [--silent NAME]... [--alias OTHER=NAME]...
-#                  [--guest NAME]... [--delay NAME=MS]... NAME=ACCOUNT[,ACCOUNT]...
-#                  -- COMMAND [ARG]...
+#                  [--guest NAME]... [--delay NAME=MS]... [--dc NAME=ACCOUNT[,ACCOUNT]...]
+#                  [--no-ntlm] [NAME=ACCOUNT[,ACCOUNT]...]... -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
@@ -18,6 +18,23 @@
 # to every round trip (veskcfg-relay: $VESKCFG_RELAY, else the one in
 # build/linux), as a server across a slow link is; its own address is
 # another, which only the relay uses.
+#
+# A --dc NAME is a Samba AD DC of domain R, realm R.LAB (its host dc1.r.lab),
+# instead of a standalone server; its accounts are domain accounts: USER:PASS
+# a Domain Admin, ro=USER:PASS a domain user, and for logons that must fail
+# disabled=, expired= (the account), pwexpired= (the password) and
+# mustchange= (at the next logon). Three wrong passwords lock an account.
+# Its aliases are also names of its own in Kerberos (cifs/ALIAS). --no-ntlm
+# makes it refuse NTLM, as a domain that allows Kerberos only does. The
+# provision is made once and kept in $VESKCFG_AD_PROVISION when that names a
+# file (it is reused while it was made for the same DC). $VESKCFG_SMB_LAB/krb5.conf
+# names R.LAB the default realm and is the one KRB5_CONFIG names;
+# krb5-norealm.conf knows the realm's KDC but names no default realm. The
+# DC's authentication log (auth_audit) is $VESKCFG_SMB_LAB/NAME/log/log.samba.
+#
+# Nothing of the machine's Samba or Kerberos state reaches the lab: Samba's
+# runtime, state, cache and log folders are empty tmpfs here, smb.conf is
+# empty and krb5.conf the lab's own; none of it outlives the lab.
 # VESKCFG_SMB_LOG_LEVEL sets the servers' log level (1).
 # COMMAND finds each server's smb.conf at $VESKCFG_SMB_LAB/NAME/smb.conf (for
 # `net -s ... registry`). Exits with COMMAND's status; 77, with one line on
@@ -29,9 +46,11 @@ if [ "${1:-}" != --inside ]; then
     echo "smb-servers.sh: not root, so no network namespace: the Samba servers are not started" >&2
     exit 77
   fi
-  for program in smbd smbpasswd net unshare ip; do
+  programs="smbd smbpasswd net unshare ip"
+  [[ " $* " == *" --dc "* ]] && programs+=" samba samba-tool"
+  for program in $programs; do
     if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
-      echo "smb-servers.sh: $program is missing (apt-get install samba iproute2): the Samba servers are not started" >&2
+      echo "smb-servers.sh: $program is missing (apt-get install samba samba-ad-dc iproute2): the Samba servers are not started" >&2
       exit 77
     fi
   done
@@ -40,7 +59,7 @@ fi
 shift
 PATH=$PATH:/usr/sbin:/sbin
 
-servers=() down=() silent=() guests=" "
+servers=() down=() silent=() guests=" " dcs=() ntlm=yes
 declare -A delays
 declare -A aliases
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
@@ -49,6 +68,8 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
     --alias) aliases[${2#*=}]+=" ${2%%=*}"; shift 2 ;;
     --guest) guests+="$2 "; shift 2 ;;
     --delay) delays[${2%%=*}]=${2#*=}; shift 2 ;;
+    --dc) dcs+=("$2"); shift 2 ;;
+    --no-ntlm) ntlm=no; shift ;;
     --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
@@ -82,6 +103,18 @@ cp /etc/group "$lab/group"
 for file in nsswitch.conf hosts resolv.conf passwd group; do
   mount --bind "$lab/$file" "/etc/$file"
 done
+# Samba's own folders start empty and vanish with the namespace: no pid
+# file, message socket or cache of the machine's Samba is shared.
+for folder in /run/samba /var/lib/samba /var/cache/samba /var/log/samba; do
+  mkdir -p "$folder"
+  mount -t tmpfs -o mode=755 tmpfs "$folder"
+done
+: >"$lab/smb.conf"
+[ -e /etc/samba/smb.conf ] && mount --bind "$lab/smb.conf" /etc/samba/smb.conf
+# Kerberos reads the lab's configuration only, and keeps tickets in the lab.
+printf '[libdefaults]\n  dns_lookup_kdc = false\n  dns_lookup_realm = false\n  rdns = false\n' >"$lab/krb5.conf"
+[ -e /etc/krb5.conf ] && mount --bind "$lab/krb5.conf" /etc/krb5.conf
+export KRB5_CONFIG=$lab/krb5.conf KRB5CCNAME=FILE:$lab/krb5cc KRB5_KTNAME=FILE:$lab/krb5.keytab
 
 # An administrator is uid 0; an ordinary user has a uid and group of its own.
 uid=2000
@@ -101,6 +134,87 @@ for name in "${down[@]}"; do
   echo "127.0.0.$((200 + address)) $name" >>"$lab/hosts"
   address=$((address + 1))
 done
+
+# ---- the domain controller ---------------------------------------------------
+[ ${#dcs[@]} -le 1 ] || { echo "smb-servers.sh: one --dc at most" >&2; exit 2; }
+realm=R.LAB domain=R adminPassword=Lab-Admin-1
+samba_tool() { /usr/bin/python3 /usr/bin/samba-tool "$@" >>"$lab/samba-tool.out" 2>&1 ||
+  { echo "smb-servers.sh: samba-tool $1 $2 failed:" >&2; tail -5 "$lab/samba-tool.out" >&2; exit 1; }; }
+
+# The domain's database, its accounts and names, made offline (no DC runs
+# yet, so no logon is needed). Its paths are absolute: it lives at
+# /var/lib/samba/dc, which is this namespace's own, in every lab.
+provision() {  # provision NAME ADDRESS ACCOUNTS
+  local name=$1 ip=$2 dir=/var/lib/samba/dc host
+  host=$(tr A-Z a-z <<<"$1")
+  samba_tool domain provision --realm=$realm --domain=$domain --server-role=dc --dns-backend=SAMBA_INTERNAL \
+    --use-rfc2307 --host-name="$host" --host-ip="$ip" --adminpass=$adminPassword --targetdir=$dir \
+    --option="interfaces=$ip/32" --option="bind interfaces only=yes" --option="disable netbios=yes" \
+    --option="netbios name=$name" --option="dns forwarder=127.0.0.1"
+  local sam=$dir/private/sam.ldb account kind user password
+  samba_tool domain passwordsettings set -H "$sam" --complexity=off --min-pwd-length=0 --history-length=0 \
+    --min-pwd-age=0 --max-pwd-age=2 --account-lockout-threshold=3
+  IFS=, read -ra list <<<"$3"
+  for account in "${list[@]}"; do
+    kind=admin
+    [[ $account == *=* ]] && kind=${account%%=*} account=${account#*=}
+    user=${account%%:*} password=${account#*:}
+    case $kind in
+      mustchange) samba_tool user create "$user" "$password" -H "$sam" --must-change-at-next-login ;;
+      pwexpired) faketime -f -3d /usr/bin/python3 /usr/bin/samba-tool user create "$user" "$password" \
+                   -H "$sam" >>"$lab/samba-tool.out" 2>&1 || { echo "smb-servers.sh: faketime is needed for pwexpired=" >&2; exit 1; } ;;
+      admin|ro|disabled|expired) samba_tool user create "$user" "$password" -H "$sam" ;;
+      *) echo "smb-servers.sh: '$kind=' is not a kind of account" >&2; exit 2 ;;
+    esac
+    case $kind in
+      admin) samba_tool group addmembers "Domain Admins" "$user" -H "$sam" ;;
+      disabled) samba_tool user disable "$user" -H "$sam" ;;
+      expired) samba_tool user setexpiry "$user" --days=0 -H "$sam" ;;
+    esac
+  done
+  for alias in ${aliases[$name]:-}; do samba_tool spn add "cifs/$alias" "$name\$" -H "$sam"; done
+}
+
+startDc() {  # startDc NAME=ACCOUNTS
+  local name=${1%%=*} accounts=${1#*=} ip=127.0.2.2 dir=/var/lib/samba/dc host key
+  host=$(tr A-Z a-z <<<"$name")
+  ip addr add "$ip/32" dev lo
+  echo "$ip $host.r.lab $host $name${aliases[$name]:-}" >>"$lab/hosts"
+  echo "nameserver $ip" >"$lab/resolv.conf"
+  key="$name $ip $accounts ${aliases[$name]:-}"
+  local cache=${VESKCFG_AD_PROVISION:-}
+  if [ -n "$cache" ] && [ -f "$cache" ] && [ "$(tar -xOf "$cache" ./provision.key 2>/dev/null)" = "$key" ]; then
+    tar -xf "$cache" -C /var/lib/samba
+  else
+    provision "$name" "$ip" "$accounts"
+    if [ -n "$cache" ]; then
+      echo "$key" >/var/lib/samba/provision.key
+      tar -cf "$cache.new" -C /var/lib/samba ./dc ./provision.key && mv "$cache.new" "$cache"
+    fi
+  fi
+  # Not part of the provision: a lab may want NTLM refused, and its log.
+  sed -i "/^\[global\]/a log level = ${VESKCFG_SMB_LOG_LEVEL:-1} auth_audit:5" "$dir/etc/smb.conf"
+  [ $ntlm = yes ] || sed -i '/^\[global\]/a ntlm auth = disabled' "$dir/etc/smb.conf"
+  mkdir -p "$lab/$name/log"
+  ln -s "$dir/etc/smb.conf" "$lab/$name/smb.conf"
+  printf '[libdefaults]\n  default_realm = %s\n  dns_lookup_kdc = false\n  dns_lookup_realm = false\n  rdns = false\n' \
+    $realm >"$lab/krb5.conf"
+  printf '[realms]\n  %s = {\n    kdc = %s\n  }\n[domain_realm]\n  .r.lab = %s\n' $realm "$ip" $realm >>"$lab/krb5.conf"
+  sed '/default_realm/d' "$lab/krb5.conf" >"$lab/krb5-norealm.conf"
+  KRB5_CONFIG=$dir/private/krb5.conf setsid samba -s "$dir/etc/smb.conf" -l "$lab/$name/log" --foreground \
+    --no-process-group </dev/null >"$lab/$name/log/samba.out" 2>&1 &
+  disown
+  for port in 88 389 445; do
+    for _ in $(seq 300); do
+      if (exec 3<>"/dev/tcp/$ip/$port") 2>/dev/null; then continue 2; fi
+      sleep 0.05
+    done
+    echo "smb-servers.sh: the DC $name did not start; its log:" >&2
+    tail -20 "$lab/$name/log/"* >&2 || true
+    exit 1
+  done
+}
+for spec in "${dcs[@]}"; do startDc "$spec"; done
 
 address=2
 for spec in "${servers[@]}"; do

@@ -2,14 +2,24 @@
  * Each session is a DCE/RPC pipe to \PIPE\winreg through the server's IPC$,
  * opened with the account's credentials; every registry call is one winreg
  * request on it. Failures become the codes Windows gives for them. */
+#include <ctype.h>
 #include <dlfcn.h>
+#include <errno.h>
+#include <netdb.h>
+#include <poll.h>
 #include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <talloc.h>
+/* Samba's Kerberos client waits for the KDC in a loop of its own inside
+ * ours, which tevent allows only when told, and declares how only here. */
+#define TEVENT_DEPRECATED
 #include <tevent.h>
 #include <util/data_blob.h>
 #include <util/time.h>
@@ -21,6 +31,7 @@
 #include <dcerpc.h>
 #include <ndr.h>
 
+#include "platform/smb/kerberos_logon.h"
 #include "platform/smb/smb_client.h"
 #include "platform/smb/winreg_calls.h"
 
@@ -36,7 +47,9 @@ enum {
     kMoreData = 234,
     kNoMoreItems = 259,
     kLogonFailure = 1326,
+    kTimeSkew = 1398,
     kCallFailed = 1726,
+    kNtlmBlocked = 1937,
 };
 
 /* The leading field of libcli's composite_context, whose header samba-dev
@@ -165,6 +178,10 @@ static bool started(void) {
     if (!events) events = tevent_context_init(NULL);
     if (!settings) settings = loadparm_init(NULL);
     if (!events || !settings) return false;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    tevent_loop_allow_nesting(events);
+#pragma GCC diagnostic pop
     lpcfg_set_cmdline(settings, "name resolve order", "host");
     lpcfg_set_cmdline(settings, "disable netbios", "yes");
     lpcfg_set_cmdline(settings, "client min protocol", "SMB2_02");
@@ -240,6 +257,8 @@ static uint32_t connectCode(NTSTATUS status) {
         value == NT_STATUS_V(NT_STATUS_WRONG_PASSWORD))
         return kLogonFailure;
     if (value == NT_STATUS_V(NT_STATUS_ACCESS_DENIED)) return kAccessDenied;
+    if (value == 0xC0000418 /* NTLM blocked */) return kNtlmBlocked;
+    if (value == NT_STATUS_V(NT_STATUS_TIME_DIFFERENCE_AT_DC)) return kTimeSkew;
     if (value == NT_STATUS_V(NT_STATUS_NO_MEMORY) || value == NT_STATUS_V(NT_STATUS_OBJECT_NAME_NOT_FOUND) ||
         value == NT_STATUS_V(NT_STATUS_IO_TIMEOUT) || value == NT_STATUS_V(NT_STATUS_CONNECTION_REFUSED) ||
         value == NT_STATUS_V(NT_STATUS_HOST_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_NETWORK_UNREACHABLE) ||
@@ -248,6 +267,61 @@ static uint32_t connectCode(NTSTATUS status) {
         value == NT_STATUS_V(NT_STATUS_PORT_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_INVALID_PARAMETER))
         return kBadNetPath;
     return W_ERROR_V(ntstatus_to_werror(status));
+}
+
+/* Whether host's port 445 takes a connection within seconds: asked only
+ * when a logon was refused before the server was, since Windows, which
+ * reaches the server first, reports a server it cannot reach as such. */
+static bool reachable(const char *host, unsigned seconds) {
+    struct addrinfo hints = {.ai_socktype = SOCK_STREAM}, *found = NULL;
+    if (getaddrinfo(host, "445", &hints, &found) != 0) return false;
+    bool reached = false;
+    for (struct addrinfo *at = found; at && !reached; at = at->ai_next) {
+        int fd = socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
+        if (fd < 0) continue;
+        if (connect(fd, at->ai_addr, at->ai_addrlen) == 0) {
+            reached = true;
+        } else if (errno == EINPROGRESS) {
+            struct pollfd wait = {.fd = fd, .events = POLLOUT};
+            int error = 0;
+            socklen_t size = sizeof error;
+            reached = poll(&wait, 1, (int)seconds * 1000) == 1 &&
+                      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+        }
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return reached;
+}
+
+static bool namedByAddress(const char *host) {
+    unsigned char address[16];
+    return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
+}
+
+/* Gives the credentials the account as typed (DOMAIN\user, user@realm or
+ * user) and picks how it logs on. Kerberos where it can be used: a realm is
+ * typed (in any letter case; realms are upper case) or krb5.conf names a
+ * default one, and the server is named, not given by address. The KDC is
+ * asked first; a refusal of the account ends the logon with Windows' code
+ * for it. NTLM otherwise, and where no KDC answers. 0: go on and connect. */
+static uint32_t chooseLogon(struct cli_credentials *credentials, const char *host, const char *typed,
+                            const char *password) {
+    char *name = talloc_strdup(credentials, typed ? typed : "");
+    if (!name) return kNotEnoughMemory;
+    char *at = strchr(name, '@');
+    for (char *c = at ? at + 1 : name + strlen(name); *c; ++c) *c = (char)toupper((unsigned char)*c);
+    cli_credentials_parse_string(credentials, name, CRED_SPECIFIED);
+    char *defaultRealm = at ? NULL : kerberosDefaultRealm();
+    const char *realm = at ? at + 1 : defaultRealm;
+    const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
+    uint32_t code = KERBEROS_UNUSABLE;
+    if (user && *user && realm && *realm && !namedByAddress(host)) code = kerberosLogon(user, realm, password);
+    if (code == 0 && !at) cli_credentials_set_realm(credentials, realm, CRED_SPECIFIED);
+    if (code == KERBEROS_UNUSABLE) cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
+    free(defaultRealm);
+    if (code == KERBEROS_UNUSABLE) return kSuccess;
+    return code;
 }
 
 static void lateConnection(struct tevent_context *ev, struct tevent_timer *timer, struct timeval now, void *late) {
@@ -270,9 +344,13 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
     }
     session->memory = memory;
     cli_credentials_set_conf(credentials, settings);
-    cli_credentials_parse_string(credentials, user ? user : "", CRED_SPECIFIED);
     cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
     cli_credentials_set_workstation(credentials, "VESKCFG", CRED_SPECIFIED);
+    uint32_t refused = chooseLogon(credentials, host, user, password);
+    if (refused) {
+        talloc_free(memory);
+        return refused == kNotEnoughMemory || reachable(host, reachSeconds) ? refused : kBadNetPath;
+    }
 
     struct composite_context *connecting =
         dcerpc_pipe_connect_send(memory, binding, &ndr_table_winreg, credentials, events, settings);

@@ -1,0 +1,72 @@
+/* The first Kerberos exchange of a logon, with MIT's libkrb5: its public
+ * interface hands back the KDC's error whole, e-data and all. The ticket it
+ * gets is dropped at once; Samba's client then logs on with the same
+ * password and gets its own, in memory. So no ticket cache is written, and
+ * an account's refusal is known before the server is asked. */
+#include <stdlib.h>
+#include <string.h>
+
+#include <krb5/krb5.h>
+
+#include "platform/smb/kerberos_logon.h"
+
+/* What the KDC's clock may differ from ours: libkrb5's own default. MIT's
+ * client quietly takes the KDC's time when its first request is refused
+ * for skew, where Windows refuses the logon; Samba's client does not, so
+ * a skew libkrb5 got past still fails the session, as a plain logon failure. */
+enum { kAllowedSkewSeconds = 300 };
+
+char *kerberosDefaultRealm(void) {
+    krb5_context context;
+    if (krb5_init_context(&context)) return NULL;
+    char *realm = NULL, *found = NULL;
+    if (krb5_get_default_realm(context, &realm) == 0 && realm && *realm) found = strdup(realm);
+    if (realm) krb5_free_default_realm(context, realm);
+    krb5_free_context(context);
+    return found;
+}
+
+/* The code of a failed exchange: the KDC's refusal as Windows names it, or
+ * KERBEROS_UNUSABLE when no KDC refused anything. */
+static uint32_t failureCode(krb5_context context, krb5_init_creds_context exchange) {
+    krb5_error *error = NULL;
+    if (krb5_init_creds_get_error(context, exchange, &error) || !error) return KERBEROS_UNUSABLE;
+    uint32_t code = kdcRefusalCode(error->error, (const uint8_t *)error->e_data.data, error->e_data.length);
+    krb5_free_error(context, error);
+    return code;
+}
+
+/* True when libkrb5 moved its clock by more than the skew allowed. */
+static int clockWasSkewed(krb5_context context) {
+    krb5_timestamp seconds = 0;
+    krb5_int32 micros = 0;
+    if (krb5_get_time_offsets(context, &seconds, &micros)) return 0;
+    return seconds > kAllowedSkewSeconds || seconds < -kAllowedSkewSeconds;
+}
+
+uint32_t kerberosLogon(const char *user, const char *realm, const char *password) {
+    if (!user || !*user || !realm || !*realm) return KERBEROS_UNUSABLE;
+    krb5_context context;
+    if (krb5_init_context(&context)) return KERBEROS_UNUSABLE;
+    uint32_t code = KERBEROS_UNUSABLE;
+    krb5_principal client = NULL;
+    krb5_get_init_creds_opt *options = NULL;
+    krb5_init_creds_context exchange = NULL;
+    /* The user name is one component as typed: no '/' or '@' in it is read
+     * as Kerberos syntax. */
+    if (krb5_build_principal_ext(context, &client, (unsigned)strlen(realm), realm, (unsigned)strlen(user), user, 0) ||
+        krb5_get_init_creds_opt_alloc(context, &options) ||
+        krb5_init_creds_init(context, client, NULL, NULL, 0, options, &exchange) ||
+        krb5_init_creds_set_password(context, exchange, password ? password : ""))
+        goto done;
+    if (krb5_init_creds_get(context, exchange) == 0)
+        code = clockWasSkewed(context) ? kdcRefusalCode(37, NULL, 0) : 0;
+    else
+        code = failureCode(context, exchange);
+done:
+    if (exchange) krb5_init_creds_free(context, exchange);
+    if (options) krb5_get_init_creds_opt_free(context, options);
+    if (client) krb5_free_principal(context, client);
+    krb5_free_context(context);
+    return code;
+}

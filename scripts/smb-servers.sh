@@ -30,7 +30,8 @@
 # file (it is reused while it was made for the same DC). $VESKCFG_SMB_LAB/krb5.conf
 # names R.LAB the default realm and is the one KRB5_CONFIG names;
 # krb5-norealm.conf knows the realm's KDC but names no default realm. The
-# DC's authentication log (auth_audit) is $VESKCFG_SMB_LAB/NAME/log/log.samba.
+# DC's authentication logs (auth_audit) are $VESKCFG_SMB_LAB/NAME/log/log.samba,
+# the KDC's, and log.smbd beside it, the sessions'.
 #
 # Nothing of the machine's Samba or Kerberos state reaches the lab: Samba's
 # runtime, state, cache and log folders are empty tmpfs here, smb.conf is
@@ -197,6 +198,8 @@ startDc() {  # startDc NAME=ACCOUNTS
   [ $ntlm = yes ] || sed -i '/^\[global\]/a ntlm auth = disabled' "$dir/etc/smb.conf"
   mkdir -p "$lab/$name/log"
   ln -s "$dir/etc/smb.conf" "$lab/$name/smb.conf"
+  ln -s /var/log/samba/log.smbd "$lab/$name/log/log.smbd"  # its file server's, sessions included
+  for alias in ${aliases[$name]:-}; do ln -s "$name" "$lab/$alias"; done  # net -s ALIAS/smb.conf
   printf '[libdefaults]\n  default_realm = %s\n  dns_lookup_kdc = false\n  dns_lookup_realm = false\n  rdns = false\n' \
     $realm >"$lab/krb5.conf"
   printf '[realms]\n  %s = {\n    kdc = %s\n  }\n[domain_realm]\n  .r.lab = %s\n' $realm "$ip" $realm >>"$lab/krb5.conf"

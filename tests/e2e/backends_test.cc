@@ -10,6 +10,7 @@
 // system texts; its registry must hold what the Linux world holds for the
 // same row; and no connection may be left.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -457,6 +458,64 @@ private:
     std::unique_ptr<TempWorld> world_;
 };
 
+// ---- Linux over an Active Directory domain -----------------------------------
+
+// The lab's Samba AD DC (smb-servers.sh --dc DC1) serves PRIM, DIST and
+// OTHER, each a name of its own in Kerberos, and every account is a domain
+// account. The console logs on with NTLM when its krb5.conf names no
+// default realm, and with Kerberos when it names the domain's.
+bool domainLab() { return !sambaLab().empty() && std::filesystem::exists(sambaLab() + "/DC1"); }
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool domainAllowsNtlm() { return fileText(sambaConf("DC1")).find("ntlm auth = disabled") == std::string::npos; }
+
+enum class Mechanism { Kerberos, Ntlm };
+
+std::vector<std::pair<std::string, std::string>> domainEnvironment(Mechanism mechanism) {
+    const std::string config = mechanism == Mechanism::Kerberos ? "/krb5.conf" : "/krb5-norealm.conf";
+    return {{"VESKCFG_NETWORK", "smb"}, {"KRB5_CONFIG", sambaLab() + config}};
+}
+
+// What logged on to the DC since it was made, from the DC's own logs: its
+// KDC's (a Kerberos logon starts there, refused or not) and its sessions'.
+class LogonWitness {
+public:
+    LogonWitness() : kdcFrom_(fileText(kdcLog()).size()), sessionsFrom_(fileText(sessionLog()).size()) {}
+    // "Kerberos", "NTLM", "Kerberos and NTLM" or "none".
+    std::string seen() const {
+        std::string kdc = fileText(kdcLog()).substr(kdcFrom_), sessions = fileText(sessionLog()).substr(sessionsFrom_);
+        bool kerberos = kdc.find("Auth: [Kerberos KDC") != std::string::npos ||
+                        sessions.find("[SMB2,krb5]") != std::string::npos;
+        bool ntlm = sessions.find("[SMB2,NTLMSSP]") != std::string::npos;
+        return kerberos && ntlm ? "Kerberos and NTLM" : kerberos ? "Kerberos" : ntlm ? "NTLM" : "none";
+    }
+
+private:
+    static std::string kdcLog() { return sambaLab() + "/DC1/log/log.samba"; }
+    static std::string sessionLog() { return sambaLab() + "/DC1/log/log.smbd"; }
+    size_t kdcFrom_, sessionsFrom_;
+};
+
+const char* nameOf(Mechanism mechanism) { return mechanism == Mechanism::Kerberos ? "Kerberos" : "NTLM"; }
+
+class DomainBackend : public SmbBackend {
+public:
+    explicit DomainBackend(Mechanism mechanism) : mechanism_(mechanism) {}
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
+        RunOptions options;
+        options.keys = keys;
+        options.environment = domainEnvironment(mechanism_);
+        return runVeskCfg(VESKCFG_BINARY, args, options);
+    }
+
+private:
+    Mechanism mechanism_;
+};
+
 // ---- the runs --------------------------------------------------------------
 
 struct Outcome {
@@ -516,6 +575,140 @@ TEST(BothBackends, LinuxOverSmb) {
         Outcome overSmb = runRow(smb, row);
         expectRow(smb, row, overSmb);
         EXPECT_EQ(overSmb.state, runRow(linux, row).state);
+    }
+}
+
+// The table over a domain: NTLM where the DC allows it, Kerberos where it
+// does not. Every row that logs on to the DC does so by that mechanism
+// alone, as its logs show.
+TEST(BothBackends, LinuxOverDomain) {
+    if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
+    const Mechanism mechanism = domainAllowsNtlm() ? Mechanism::Ntlm : Mechanism::Kerberos;
+    LinuxBackend linux;
+    DomainBackend domain(mechanism);
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        LogonWitness witness;
+        Outcome overDomain = runRow(domain, row);
+        expectRow(domain, row, overDomain);
+        EXPECT_EQ(overDomain.state, runRow(linux, row).state);
+        const std::string seen = witness.seen();
+        std::printf("[ logon    ] %s: %s\n", row.name, seen.c_str());
+        if (seen != "none") {
+            EXPECT_EQ(seen, nameOf(mechanism));
+        }
+        if (overDomain.run.out.ends_with(kOk) && row.args[0] != std::string("ld")) {
+            EXPECT_EQ(seen, nameOf(mechanism));
+        }
+    }
+}
+
+// Windows' code for each refusal of a domain account, by Kerberos and by
+// NTLM alike; NTLM refused outright where the DC blocks it.
+TEST(BothBackends, LinuxOverDomainRefusals) {
+    if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
+    const bool ntlmAllowed = domainAllowsNtlm();
+    const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    struct {
+        const char* name;
+        std::string user, password;
+        long code;
+        std::string text;
+        bool kerberosOnly = false;  // the clock is Kerberos' concern alone
+        bool beforeNtlm = false;    // the DC refuses it before it looks at the mechanism
+    } refusals[] = {
+        {"a wrong password", "tester", "wrong", 1326, "The user name or password is incorrect."},
+        {"an unknown account", "nobody", "psecret", 1326, "The user name or password is incorrect.", false, true},
+        {"a disabled account", "off", "psecret", 1331, "This user can't sign in because this account is currently disabled."},
+        {"an expired account", "gone", "psecret", 1793, "The user's account has expired."},
+        {"an expired password", "old", "psecret", 1330, "The password for this account has expired."},
+        {"a password to change first", "fresh", "psecret", 1907, "The user's password must be changed before signing in."},
+        {"a locked-out account", "locked", "psecret", 1909,
+         "The referenced account is currently locked out and may not be logged on to.", false, true},
+        {"a clock an hour ahead", "reader", "rsecret", 1398,
+         "There is a time and/or date difference between the client and server.", true},
+    };
+    LinuxBackend linux;
+    DomainBackend console(Mechanism::Kerberos);
+    console.setUp({});
+    for (int i = 0; i < 3; ++i) console.run({"mp", "PRIM"}, {"locked\rbad\r"});  // three wrong passwords lock it
+    for (Mechanism mechanism : {Mechanism::Kerberos, Mechanism::Ntlm}) {
+        for (const auto& refusal : refusals) {
+            if (refusal.kerberosOnly && mechanism == Mechanism::Ntlm) continue;
+            SCOPED_TRACE(std::string(refusal.name) + " by " + nameOf(mechanism));
+            const bool blocked = mechanism == Mechanism::Ntlm && !ntlmAllowed && !refusal.beforeNtlm;
+            RunOptions options;
+            options.keys = {(mechanism == Mechanism::Ntlm ? "R\\" : "") + refusal.user + "\r" + refusal.password + "\r"};
+            options.environment = domainEnvironment(mechanism);
+            if (refusal.kerberosOnly) {
+                if (!std::filesystem::exists(faketime)) GTEST_SKIP() << "libfaketime is missing (apt-get install faketime)";
+                options.environment.push_back({"LD_PRELOAD", faketime});
+                options.environment.push_back({"FAKETIME", "+1h"});
+                options.environment.push_back({"ASAN_OPTIONS", "verify_asan_link_order=0"});  // preloaded first
+            }
+            LogonWitness witness;
+            RunResult run = runVeskCfg(VESKCFG_BINARY, {"mp", "PRIM"}, options);
+            const std::string text = blocked ? "The authentication failed since NTLM authentication has been disabled."
+                                             : refusal.text;
+            EXPECT_EQ(run.out, "Making PRIM a primary.\n" + prompt("PRIM") + error(text, "Failed During Transaction"));
+            EXPECT_EQ(run.status, linux.exitStatus(blocked ? 1937 : refusal.code));
+            EXPECT_EQ(witness.seen(), nameOf(mechanism));
+            std::printf("[ logon    ] %s by %s: %s\n", refusal.name, nameOf(mechanism), witness.seen().c_str());
+        }
+    }
+}
+
+// No account name, typed or stored, ends the program with a signal; a realm
+// typed in lower case still logs on with Kerberos; a server named by its
+// address is never reached with Kerberos.
+TEST(BothBackends, LinuxOverDomainAnyName) {
+    if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
+    const bool ntlmAllowed = domainAllowsNtlm();
+    struct {
+        std::string server, user;
+        const char* logon;  // Kerberos, or anything but Kerberos
+        bool done;          // the logon succeeds
+    } names[] = {
+        {"PRIM", "admin@r.lab", "Kerberos", true},
+        {"PRIM", "ADMIN@R.lab", "Kerberos", true},
+        {"PRIM", "R\\admin", "Kerberos", true},
+        {"127.0.2.2", "admin", "NTLM", ntlmAllowed},
+        {"PRIM", "@", "none", false},
+        {"PRIM", "admin@", "none", false},
+        {"PRIM", "@R.LAB", "none", false},
+        {"PRIM", "admin@R.LAB@R.LAB", "NTLM", false},  // no such realm: no KDC
+        {"PRIM", "R\\", "none", false},
+        {"PRIM", "\\admin", "Kerberos", true},
+        {"PRIM", "admin/x@R.LAB", "Kerberos", false},
+        {"PRIM", "aaaaaaaaaaaaaaaaaaa@", "none", false},
+    };
+    for (const auto& name : names) {
+        for (bool stored : {false, true}) {
+            SCOPED_TRACE(name.user + " at " + name.server + (stored ? ", stored" : ", typed"));
+            TempWorld world;
+            setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+            world.addComputer("CONSOLE", {});
+            RunOptions options;
+            options.environment = domainEnvironment(Mechanism::Kerberos);
+            if (stored) world.storeRecord(name.server, name.server, name.user, "psecret", 0);
+            else options.keys = {name.user + "\rpsecret\r"};
+            LogonWitness witness;
+            RunResult run = runVeskCfg(VESKCFG_BINARY, {stored ? "lp" : "mp", name.server}, options);
+            // Ended by itself, as a run ends: no signal's status, the last line the tool's own.
+            for (int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE}) EXPECT_NE(run.status, 128 + signal);
+            EXPECT_GE(run.status, 0);
+            EXPECT_TRUE(run.out.ends_with(kOk) || run.out.ends_with(" Transaction.\n")) << run.out;
+            EXPECT_EQ(run.out.find("ERROR!") == std::string::npos, name.done) << run.out;
+            std::string seen = witness.seen();
+            if (std::string(name.logon) == "Kerberos") {
+                EXPECT_EQ(seen, "Kerberos");
+            } else {
+                EXPECT_EQ(seen.find("Kerberos"), std::string::npos) << seen;
+            }
+            std::printf("[ logon    ] %s at %s, %s: %s, %s\n", name.user.c_str(), name.server.c_str(),
+                        stored ? "stored" : "typed", seen.c_str(), run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1).c_str());
+            EXPECT_FALSE(std::filesystem::exists(sambaLab() + "/krb5cc"));  // no ticket cache left
+        }
     }
 }
 

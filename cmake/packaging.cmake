@@ -57,11 +57,11 @@ else()
   add_custom_target(compressed-docs ALL DEPENDS ${compressed})
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskcfg)
   # The programs need only the C library; the smb network's module needs
-  # Samba's client libraries, which a machine that never uses it can do
-  # without (VESKCFG_NETWORK=smb then says they are missing).
+  # Samba's client libraries and MIT's libkrb5, which a machine that never
+  # uses it can do without (VESKCFG_NETWORK=smb then says they are missing).
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba-libs")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba-libs, libkrb5-3")
   set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VeskCfg developers <developers@veskcfg.org>")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the hive fuzzer with clang's libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs it: scripts/fuzz.sh [RUNS] (default
-# 1,000,000 executions), from a corpus of the repository's own hive shapes.
+# Builds the fuzzers with clang's libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each: scripts/fuzz.sh [RUNS] (default
+# 1,000,000 executions): the hive reader from a corpus of the repository's
+# own hive shapes, and the reader of a KDC's error e-data from Samba's.
 # Not part of CI. Needs clang and libclang-rt (apt-get install clang).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,10 +12,20 @@ mkdir -p "$out/corpus"
 sim=platform/simulated
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
   tests/fuzz/hive_fuzzer.cc $sim/hive_scan.cc $sim/hive_model.cc $sim/hive_image.cc $sim/value_lines.cc platform/codepage.cc $sim/files.cc $sim/trace.cc $sim/faults.cc \
-  $sim/world.cc $sim/world_host.cc $sim/fault_host.cc $sim/hosts.cc platform/smb/smb_host.cc $sim/registry.cc $sim/network.cc $sim/system.cc $sim/signals.cc $sim/console_lock.cc $sim/console.cc $sim/key_decoder.cc platform/extended_keys.cc \
+  $sim/world.cc $sim/world_host.cc $sim/fault_host.cc $sim/hosts.cc platform/smb/smb_host.cc $sim/registry.cc $sim/network.cc $sim/system.cc $sim/signals.cc $sim/console_lock.cc $sim/console.cc $sim/askpass.cc $sim/key_decoder.cc platform/extended_keys.cc \
   -o "$out/hive_fuzzer"
 printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"DIST"=hex(1):\n"OLD"=""\n\n' \
   > "$out/corpus/list.reg"
 printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n@="x\\\\y\\"z"\n"d"=dword:0000002a\n"b"=hex:00,ff,\\\n  10\n; note\n"e\\x0a"=hex(7):61,00,00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n"more"=""\n' \
   > "$out/corpus/shapes.reg"
 "$out/hive_fuzzer" -runs="$runs" -max_len=4096 -print_final_stats=1 "$out/corpus" 2>&1 | tail -n 20
+
+# The KDC's e-data: a disabled account's, as Samba's KDC sends it.
+mkdir -p "$out/kdc-corpus"
+clang -std=c11 -O1 -g -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I. \
+  -c platform/smb/kdc_refusal.c -o "$out/kdc_refusal.o"
+clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
+  tests/fuzz/kdc_refusal_fuzzer.cc "$out/kdc_refusal.o" -o "$out/kdc_refusal_fuzzer"
+printf '\x12\x30\x16\x30\x14\xa1\x03\x02\x01\x03\xa2\x0d\x04\x0c\x72\x00\x00\xc0\x00\x00\x00\x00\x01\x00\x00\x00' \
+  > "$out/kdc-corpus/disabled"
+"$out/kdc_refusal_fuzzer" -runs="$runs" -max_len=512 -print_final_stats=1 "$out/kdc-corpus" 2>&1 | tail -n 20

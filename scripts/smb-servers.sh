@@ -286,7 +286,9 @@ EOF
   done
   # In a session of its own: smbd signals its whole process group as it ends.
   # -l: its helpers (samba-dcerpcd, rpcd_*) log there too, not in /var/log.
-  setsid smbd -s "$dir/smb.conf" -l "$dir/log" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
+  # _NO_WINBINDD: it maps its own users; a lab's DC runs a winbindd that
+  # would map them instead, to ids no passwd file knows, and fail the logon.
+  _NO_WINBINDD=1 setsid smbd -s "$dir/smb.conf" -l "$dir/log" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
   echo $! >"$dir/smbd.pid"
   disown  # its end, by the cleanup's signal, is no news
   echo "$ip $name" >>"$lab/servers"

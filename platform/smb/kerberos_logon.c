@@ -28,10 +28,11 @@ char *kerberosDefaultRealm(void) {
 
 /* The code of a failed exchange: the KDC's refusal as Windows names it, or
  * KERBEROS_UNUSABLE when no KDC refused anything. */
-static uint32_t failureCode(krb5_context context, krb5_init_creds_context exchange) {
+static uint32_t failureCode(krb5_context context, krb5_init_creds_context exchange, int realmNamed) {
     krb5_error *error = NULL;
     if (krb5_init_creds_get_error(context, exchange, &error) || !error) return KERBEROS_UNUSABLE;
     uint32_t code = kdcRefusalCode(error->error, (const uint8_t *)error->e_data.data, error->e_data.length);
+    if (!realmNamed && error->error == KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN - ERROR_TABLE_BASE_krb5) code = KERBEROS_UNUSABLE;
     krb5_free_error(context, error);
     return code;
 }
@@ -44,7 +45,7 @@ static int clockWasSkewed(krb5_context context) {
     return seconds > kAllowedSkewSeconds || seconds < -kAllowedSkewSeconds;
 }
 
-uint32_t kerberosLogon(const char *user, const char *realm, const char *password) {
+uint32_t kerberosLogon(const char *user, const char *realm, int realmNamed, const char *password) {
     if (!user || !*user || !realm || !*realm) return KERBEROS_UNUSABLE;
     krb5_context context;
     if (krb5_init_context(&context)) return KERBEROS_UNUSABLE;
@@ -62,7 +63,7 @@ uint32_t kerberosLogon(const char *user, const char *realm, const char *password
     if (krb5_init_creds_get(context, exchange) == 0)
         code = clockWasSkewed(context) ? kdcRefusalCode(37, NULL, 0) : 0;
     else
-        code = failureCode(context, exchange);
+        code = failureCode(context, exchange, realmNamed);
 done:
     if (exchange) krb5_init_creds_free(context, exchange);
     if (options) krb5_get_init_creds_opt_free(context, options);

@@ -316,7 +316,7 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     const char *realm = at ? at + 1 : defaultRealm;
     const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
     uint32_t code = KERBEROS_UNUSABLE;
-    if (user && *user && realm && *realm && !namedByAddress(host)) code = kerberosLogon(user, realm, password);
+    if (user && *user && realm && *realm && !namedByAddress(host)) code = kerberosLogon(user, realm, at != NULL, password);
     if (code == 0 && !at) cli_credentials_set_realm(credentials, realm, CRED_SPECIFIED);
     if (code == KERBEROS_UNUSABLE) cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
     free(defaultRealm);

@@ -638,7 +638,10 @@ TEST(BothBackends, LinuxOverDomainRefusals) {
             SCOPED_TRACE(std::string(refusal.name) + " by " + nameOf(mechanism));
             const bool blocked = mechanism == Mechanism::Ntlm && !ntlmAllowed && !refusal.beforeNtlm;
             RunOptions options;
-            options.keys = {(mechanism == Mechanism::Ntlm ? "R\\" : "") + refusal.user + "\r" + refusal.password + "\r"};
+            // The realm named (in lower case, as it may be typed): an account the
+            // default realm does not know would be tried with NTLM too.
+            const std::string user = mechanism == Mechanism::Ntlm ? "R\\" + refusal.user : refusal.user + "@r.lab";
+            options.keys = {user + "\r" + refusal.password + "\r"};
             options.environment = domainEnvironment(mechanism);
             if (refusal.kerberosOnly) {
                 if (!std::filesystem::exists(faketime)) GTEST_SKIP() << "libfaketime is missing (apt-get install faketime)";
@@ -709,6 +712,33 @@ TEST(BothBackends, LinuxOverDomainAnyName) {
                         stored ? "stored" : "typed", seen.c_str(), run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1).c_str());
             EXPECT_FALSE(std::filesystem::exists(sambaLab() + "/krb5cc"));  // no ticket cache left
         }
+    }
+}
+
+// Beside the domain: a workgroup server's own account still logs on when
+// the console's default realm is the domain's (which does not know it), and
+// a refusal the KDC gives before the server is reached is the server's 53
+// when the server cannot be reached, as on Windows, which reaches it first.
+TEST(BothBackends, LinuxOverDomainBesideIt) {
+    if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
+    SmbBackend console;
+    console.setUp({});
+    struct {
+        std::string server, keys, out;
+        int status;
+    } runs[] = {
+        {"LONE", "solo\rssecret\r", "Making LONE a primary.\n" + prompt("LONE") + kOk, 0},
+        {"DOWN", "R\\nobody\rpsecret\r",
+         "Making DOWN a primary.\n" + prompt("DOWN") + error("The network path was not found.", "Failed During Transaction"), 53},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.server);
+        RunOptions options;
+        options.keys = {run.keys};
+        options.environment = domainEnvironment(Mechanism::Kerberos);
+        RunResult result = runVeskCfg(VESKCFG_BINARY, {"mp", run.server}, options);
+        EXPECT_EQ(result.out, run.out);
+        EXPECT_EQ(result.status, run.status);
     }
 }
 

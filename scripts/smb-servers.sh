@@ -49,12 +49,17 @@ if [ "${1:-}" != --inside ]; then
   fi
   programs="smbd smbpasswd net unshare ip"
   [[ " $* " == *" --dc "* ]] && programs+=" samba samba-tool"
+  [[ " $* " == *"pwexpired="* ]] && programs+=" faketime"
   for program in $programs; do
     if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
-      echo "smb-servers.sh: $program is missing (apt-get install samba samba-ad-dc iproute2): the Samba servers are not started" >&2
+      echo "smb-servers.sh: $program is missing (apt-get install samba samba-ad-dc faketime iproute2): the Samba servers are not started" >&2
       exit 77
     fi
   done
+  if [[ " $* " == *" --dc "* ]] && [ ! -d /usr/share/samba/setup/ad-schema ]; then
+    echo "smb-servers.sh: Samba's AD schema is missing (apt-get install samba-ad-provision): the Samba servers are not started" >&2
+    exit 77
+  fi
   exec unshare --net --mount --pid --fork --mount-proc --propagation private -- "$0" --inside "$@"
 fi
 shift
@@ -139,8 +144,16 @@ done
 # ---- the domain controller ---------------------------------------------------
 [ ${#dcs[@]} -le 1 ] || { echo "smb-servers.sh: one --dc at most" >&2; exit 2; }
 realm=R.LAB domain=R adminPassword=Lab-Admin-1
-samba_tool() { /usr/bin/python3 /usr/bin/samba-tool "$@" >>"$lab/samba-tool.out" 2>&1 ||
-  { echo "smb-servers.sh: samba-tool $1 $2 failed:" >&2; tail -5 "$lab/samba-tool.out" >&2; exit 1; }; }
+samba_tool() { samba_tool_at +0 "$@"; }
+samba_tool_at() {  # samba_tool_at OFFSET ARG...: samba-tool with the clock moved by OFFSET
+  local offset=$1
+  shift
+  if [ "$offset" = +0 ]; then
+    /usr/bin/python3 /usr/bin/samba-tool "$@" >>"$lab/samba-tool.out" 2>&1
+  else
+    faketime -f "$offset" /usr/bin/python3 /usr/bin/samba-tool "$@" >>"$lab/samba-tool.out" 2>&1
+  fi || { echo "smb-servers.sh: samba-tool $1 $2 failed:" >&2; tail -5 "$lab/samba-tool.out" >&2; exit 1; }
+}
 
 # The domain's database, its accounts and names, made offline (no DC runs
 # yet, so no logon is needed). Its paths are absolute: it lives at
@@ -162,8 +175,8 @@ provision() {  # provision NAME ADDRESS ACCOUNTS
     user=${account%%:*} password=${account#*:}
     case $kind in
       mustchange) samba_tool user create "$user" "$password" -H "$sam" --must-change-at-next-login ;;
-      pwexpired) faketime -f -3d /usr/bin/python3 /usr/bin/samba-tool user create "$user" "$password" \
-                   -H "$sam" >>"$lab/samba-tool.out" 2>&1 || { echo "smb-servers.sh: faketime is needed for pwexpired=" >&2; exit 1; } ;;
+      # Its password set three days ago, and passwords last two.
+      pwexpired) samba_tool_at -3d user create "$user" "$password" -H "$sam" ;;
       admin|ro|disabled|expired) samba_tool user create "$user" "$password" -H "$sam" ;;
       *) echo "smb-servers.sh: '$kind=' is not a kind of account" >&2; exit 2 ;;
     esac

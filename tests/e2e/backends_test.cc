@@ -603,12 +603,23 @@ TEST(BothBackends, LinuxOverDomain) {
     }
 }
 
+// libfaketime, which moves the clock of the program it is preloaded into;
+// empty when it is not installed.
+std::string faketimeLibrary() {
+    std::error_code error;
+    for (const auto& folder : std::filesystem::directory_iterator("/usr/lib", error)) {
+        std::filesystem::path library = folder.path() / "faketime" / "libfaketime.so.1";
+        if (std::filesystem::exists(library, error)) return library.string();
+    }
+    return std::filesystem::exists("/usr/lib/faketime/libfaketime.so.1") ? "/usr/lib/faketime/libfaketime.so.1" : "";
+}
+
 // Windows' code for each refusal of a domain account, by Kerberos and by
 // NTLM alike; NTLM refused outright where the DC blocks it.
 TEST(BothBackends, LinuxOverDomainRefusals) {
     if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
     const bool ntlmAllowed = domainAllowsNtlm();
-    const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    const std::string faketime = faketimeLibrary();
     struct {
         const char* name;
         std::string user, password;
@@ -643,8 +654,11 @@ TEST(BothBackends, LinuxOverDomainRefusals) {
             const std::string user = mechanism == Mechanism::Ntlm ? "R\\" + refusal.user : refusal.user + "@r.lab";
             options.keys = {user + "\r" + refusal.password + "\r"};
             options.environment = domainEnvironment(mechanism);
+            if (refusal.kerberosOnly && faketime.empty()) {
+                std::printf("[ left out ] %s: libfaketime is missing (apt-get install faketime)\n", refusal.name);
+                continue;
+            }
             if (refusal.kerberosOnly) {
-                if (!std::filesystem::exists(faketime)) GTEST_SKIP() << "libfaketime is missing (apt-get install faketime)";
                 options.environment.push_back({"LD_PRELOAD", faketime});
                 options.environment.push_back({"FAKETIME", "+1h"});
                 options.environment.push_back({"ASAN_OPTIONS", "verify_asan_link_order=0"});  // preloaded first

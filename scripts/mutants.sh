@@ -32,6 +32,15 @@ mutants=(
   "remote-calls-uncounted|platform/simulated/hosts.cc|isComputerName(name) ? worldRoot() + \"/\" + name : std::string()|std::string()|WholeOrAbsent.OverSamba"
   "set-value-name-dropped|platform/smb/smb_host.cc|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, utf8.c_str(), type,|smbClient()->setValue(static_cast<SmbHostKey&>(key).key, \"\", type,|BothBackends.LinuxOverSamba"
   "walk-reads-wrong-slot|platform/smb/winreg_client.c|awaitAhead(&walk->ahead[index % kLargestWindow], name, capacity, type)|awaitAhead(&walk->ahead[(index + 1) % kLargestWindow], name, capacity, type)|BothBackends.LinuxOverSamba"
+  "nesting-not-allowed|platform/smb/winreg_client.c|    tevent_loop_allow_nesting(events);\n||BothBackends.LinuxOverDomain"
+  "realm-case-kept|platform/smb/winreg_client.c|*c = (char)toupper((unsigned char)*c);|;|BothBackends.LinuxOverDomain"
+  "default-realm-unread|platform/smb/winreg_client.c|char *defaultRealm = at ? NULL : kerberosDefaultRealm();|char *defaultRealm = NULL;|BothBackends.LinuxOverDomain"
+  "address-gets-kerberos|platform/smb/winreg_client.c| && !namedByAddress(host)||BothBackends.LinuxOverDomain"
+  "refusal-before-reach|platform/smb/winreg_client.c|reachable(host, reachSeconds) ? refused : kBadNetPath|true ? refused : kBadNetPath|BothBackends.LinuxOverDomain"
+  "ntlm-blocked-unmapped|platform/smb/winreg_client.c|    if (value == 0xC0000418 /* NTLM blocked */) return kNtlmBlocked;\n||BothBackends.LinuxOverDomain"
+  "edata-ignored|platform/smb/kdc_refusal.c|uint32_t exact = edataCode(edata, size);|uint32_t exact = 0 * edataCode(edata, size);|KdcRefusal|BothBackends.LinuxOverDomain"
+  "edata-length-unchecked|platform/smb/kdc_refusal.c|    if ((size_t)(end - p) < size) return false;\n||KdcRefusal"
+  "unknown-in-default-realm-refused|platform/smb/kerberos_logon.c|    if (!realmNamed && error->error == KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN - ERROR_TABLE_BASE_krb5) code = KERBEROS_UNUSABLE;\n||BothBackends.LinuxOverDomain"
   "request-misdeclared|platform/smb/winreg_calls.h|        uint32_t options;\n        uint32_t access_mask;\n    } in;\n    struct {\n        struct policy_handle *handle;|        uint32_t options;\n        uint32_t access_mask;\n        uint32_t extra;\n    } in;\n    struct {\n        struct policy_handle *handle;|WinregCalls|BothBackends.LinuxOverSamba"
 )
 

@@ -310,17 +310,21 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     char *name = talloc_strdup(credentials, typed ? typed : "");
     if (!name) return kNotEnoughMemory;
     char *at = strchr(name, '@');
-    for (char *c = at ? at + 1 : name + strlen(name); *c; ++c) *c = (char)toupper((unsigned char)*c);
+    if (at)
+        for (char *c = at + 1; *c; ++c) *c = (char)toupper((unsigned char)*c);
     cli_credentials_parse_string(credentials, name, CRED_SPECIFIED);
     char *defaultRealm = at ? NULL : kerberosDefaultRealm();
     const char *realm = at ? at + 1 : defaultRealm;
     const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
     uint32_t code = KERBEROS_UNUSABLE;
     if (user && *user && realm && *realm && !namedByAddress(host)) code = kerberosLogon(user, realm, at != NULL, password);
-    if (code == 0 && !at) cli_credentials_set_realm(credentials, realm, CRED_SPECIFIED);
-    if (code == KERBEROS_UNUSABLE) cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
+    if (code == KERBEROS_UNUSABLE) {
+        cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
+        code = kSuccess;
+    } else if (code == kSuccess && !at) {
+        cli_credentials_set_realm(credentials, realm, CRED_SPECIFIED);
+    }
     free(defaultRealm);
-    if (code == KERBEROS_UNUSABLE) return kSuccess;
     return code;
 }
 

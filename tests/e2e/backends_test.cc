@@ -742,7 +742,7 @@ TEST(BothBackends, LinuxOverDomainBesideIt) {
         int status;
     } runs[] = {
         {"LONE", "solo\rssecret\r", "Making LONE a primary.\n" + prompt("LONE") + kOk, 0},
-        {"DOWN", "R\\nobody\rpsecret\r",
+        {"DOWN", "nobody@R.LAB\rpsecret\r",
          "Making DOWN a primary.\n" + prompt("DOWN") + error("The network path was not found.", "Failed During Transaction"), 53},
     };
     for (const auto& run : runs) {

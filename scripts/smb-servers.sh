@@ -27,9 +27,10 @@
 # Its aliases are also names of its own in Kerberos (cifs/ALIAS). --no-ntlm
 # makes it refuse NTLM, as a domain that allows Kerberos only does. The
 # provision is made once and kept in $VESKCFG_AD_PROVISION when that names a
-# file (it is reused while it was made for the same DC). $VESKCFG_SMB_LAB/krb5.conf
-# names R.LAB the default realm and is the one KRB5_CONFIG names;
-# krb5-norealm.conf knows the realm's KDC but names no default realm. The
+# file (it is reused while it was made for the same DC, the same day).
+# $VESKCFG_SMB_LAB/krb5.conf names R.LAB the default realm and is the one
+# KRB5_CONFIG names; krb5-norealm.conf knows the realm's KDC but names no
+# default realm (without a DC, krb5.conf names no realm at all). The
 # DC's authentication logs (auth_audit) are $VESKCFG_SMB_LAB/NAME/log/log.samba,
 # the KDC's, and log.smbd beside it, the sessions'.
 #
@@ -195,7 +196,8 @@ startDc() {  # startDc NAME=ACCOUNTS
   ip addr add "$ip/32" dev lo
   echo "$ip $host.r.lab $host $name${aliases[$name]:-}" >>"$lab/hosts"
   echo "nameserver $ip" >"$lab/resolv.conf"
-  key="$name $ip $accounts ${aliases[$name]:-}"
+  # Passwords last two days from the provision: one of another day is made anew.
+  key="$(date -u +%F) $name $ip $accounts ${aliases[$name]:-}"
   local cache=${VESKCFG_AD_PROVISION:-}
   if [ -n "$cache" ] && [ -f "$cache" ] && [ "$(tar -xOf "$cache" ./provision.key 2>/dev/null)" = "$key" ]; then
     tar -xf "$cache" -C /var/lib/samba

@@ -39,7 +39,8 @@ if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY AND KRB5_FOUND)
   target_include_directories(veskcfg-smb PRIVATE ${PROJECT_SOURCE_DIR})
   target_include_directories(veskcfg-smb SYSTEM PRIVATE ${SAMBA_CLIENT_INCLUDE_DIRS})
   target_compile_options(veskcfg-smb PRIVATE ${SAMBA_CLIENT_CFLAGS_OTHER})
-  target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT PkgConfig::KRB5 ${SAMBA_ERRORS_LIBRARY})
+  find_package(Threads REQUIRED)
+  target_link_libraries(veskcfg-smb PRIVATE PkgConfig::SAMBA_CLIENT PkgConfig::KRB5 Threads::Threads ${SAMBA_ERRORS_LIBRARY})
   include(GNUInstallDirs)
   # Found beside the program in a build, and from the program's folder once
   # installed, wherever the prefix.

@@ -41,6 +41,7 @@ mutants=(
   "edata-ignored|platform/smb/kdc_refusal.c|uint32_t exact = edataCode(edata, size);|uint32_t exact = 0 * edataCode(edata, size);|KdcRefusal|BothBackends.LinuxOverDomain"
   "edata-length-unchecked|platform/smb/kdc_refusal.c|    if ((size_t)(end - p) < size) return false;\n||KdcRefusal"
   "unknown-in-default-realm-refused|platform/smb/kerberos_logon.c|    if (!realmNamed && error->error == KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN - ERROR_TABLE_BASE_krb5) code = KERBEROS_UNUSABLE;\n||BothBackends.LinuxOverDomain"
+  "silent-kdc-waited-for|platform/smb/kerberos_logon.c|deadline.tv_sec += seconds;|deadline.tv_sec += 60;|BothBackends.LinuxOverDomain"
   "request-misdeclared|platform/smb/winreg_calls.h|        uint32_t options;\n        uint32_t access_mask;\n    } in;\n    struct {\n        struct policy_handle *handle;|        uint32_t options;\n        uint32_t access_mask;\n        uint32_t extra;\n    } in;\n    struct {\n        struct policy_handle *handle;|WinregCalls|BothBackends.LinuxOverSamba"
 )
 

@@ -23,10 +23,11 @@ char *kerberosDefaultRealm(void);
 
 /* Asks the realm's KDC for user's initial ticket with password, and keeps
  * nothing it gets: 0 when the password was taken; Windows' code for the
- * account's refusal; KERBEROS_UNUSABLE. A realm the account did not name
- * (the default one) that does not know the user is KERBEROS_UNUSABLE too:
- * the account may be the server's own, as a workgroup server's are. */
-uint32_t kerberosLogon(const char *user, const char *realm, int realmNamed, const char *password);
+ * account's refusal; KERBEROS_UNUSABLE, also when no answer came within
+ * seconds. A realm the account did not name (the default one) that does not
+ * know the user is KERBEROS_UNUSABLE too: the account may be the server's
+ * own, as a workgroup server's are. */
+uint32_t kerberosLogon(const char *user, const char *realm, int realmNamed, const char *password, unsigned seconds);
 
 /* Windows' code for a KDC's refusal (kdcError, the protocol's error number)
  * with the error's e-data as sent; KERBEROS_UNUSABLE when the refusal is not

@@ -304,9 +304,10 @@ static bool namedByAddress(const char *host) {
  * typed (in any letter case; realms are upper case) or krb5.conf names a
  * default one, and the server is named, not given by address. The KDC is
  * asked first; a refusal of the account ends the logon with Windows' code
- * for it. NTLM otherwise, and where no KDC answers. 0: go on and connect. */
+ * for it. NTLM otherwise, and where no KDC answers within the time a
+ * server is given to be reached. 0: go on and connect. */
 static uint32_t chooseLogon(struct cli_credentials *credentials, const char *host, const char *typed,
-                            const char *password) {
+                            const char *password, unsigned reachSeconds) {
     char *name = talloc_strdup(credentials, typed ? typed : "");
     if (!name) return kNotEnoughMemory;
     char *at = strchr(name, '@');
@@ -317,7 +318,8 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     const char *realm = at ? at + 1 : defaultRealm;
     const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
     uint32_t code = KERBEROS_UNUSABLE;
-    if (user && *user && realm && *realm && !namedByAddress(host)) code = kerberosLogon(user, realm, at != NULL, password);
+    if (user && *user && realm && *realm && !namedByAddress(host))
+        code = kerberosLogon(user, realm, at != NULL, password, reachSeconds);
     if (code == KERBEROS_UNUSABLE) {
         cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
         code = kSuccess;
@@ -350,7 +352,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
     cli_credentials_set_conf(credentials, settings);
     cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
     cli_credentials_set_workstation(credentials, "VESKCFG", CRED_SPECIFIED);
-    uint32_t refused = chooseLogon(credentials, host, user, password);
+    uint32_t refused = chooseLogon(credentials, host, user, password, reachSeconds);
     if (refused) {
         talloc_free(memory);
         return refused == kNotEnoughMemory || reachable(host, reachSeconds) ? refused : kBadNetPath;

@@ -9,13 +9,17 @@
 // Its output must be the Linux output with "\r\n" line ends and Wine's own
 // system texts; its registry must hold what the Linux world holds for the
 // same row; and no connection may be left.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -730,30 +734,55 @@ TEST(BothBackends, LinuxOverDomainAnyName) {
 }
 
 // Beside the domain: a workgroup server's own account still logs on when
-// the console's default realm is the domain's (which does not know it), and
-// a refusal the KDC gives before the server is reached is the server's 53
-// when the server cannot be reached, as on Windows, which reaches it first.
+// the console's default realm is the domain's (which does not know it); a
+// refusal the KDC gives before the server is reached is the server's 53
+// when the server cannot be reached, as on Windows, which reaches it first;
+// and a KDC that takes requests and never answers is given up in seconds,
+// the logon going on with NTLM (refused where the DC refuses NTLM).
 TEST(BothBackends, LinuxOverDomainBesideIt) {
     if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
     SmbBackend console;
     console.setUp({});
+    // The silent KDC: 127.0.0.1's port 88 takes datagrams and connections and
+    // never reads them.
+    int datagrams = socket(AF_INET, SOCK_DGRAM, 0), connections = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in kdc = {};
+    kdc.sin_family = AF_INET;
+    kdc.sin_port = htons(88);
+    kdc.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(datagrams, reinterpret_cast<sockaddr*>(&kdc), sizeof kdc), 0);
+    ASSERT_EQ(bind(connections, reinterpret_cast<sockaddr*>(&kdc), sizeof kdc), 0);
+    ASSERT_EQ(listen(connections, 16), 0);
+    const std::string silent = sambaLab() + "/krb5-silent.conf";
+    std::ofstream(silent) << replaced(fileText(sambaLab() + "/krb5.conf"), "kdc = 127.0.2.2", "kdc = 127.0.0.1");
+    const bool ntlmAllowed = domainAllowsNtlm();
     struct {
-        std::string server, keys, out;
+        std::string server, keys, config, out;
         int status;
     } runs[] = {
-        {"LONE", "solo\rssecret\r", "Making LONE a primary.\n" + prompt("LONE") + kOk, 0},
-        {"DOWN", "nobody@R.LAB\rpsecret\r",
+        {"LONE", "solo\rssecret\r", "krb5.conf", "Making LONE a primary.\n" + prompt("LONE") + kOk, 0},
+        {"DOWN", "nobody@R.LAB\rpsecret\r", "krb5.conf",
          "Making DOWN a primary.\n" + prompt("DOWN") + error("The network path was not found.", "Failed During Transaction"), 53},
+        {"PRIM", "admin@R.LAB\rpsecret\r", "krb5-silent.conf",
+         "Making PRIM a primary.\n" + prompt("PRIM") +
+             (ntlmAllowed ? kOk
+                          : error("The authentication failed since NTLM authentication has been disabled.",
+                                  "Failed During Transaction")),
+         ntlmAllowed ? 0 : 145},
     };
     for (const auto& run : runs) {
-        SCOPED_TRACE(run.server);
+        SCOPED_TRACE(run.server + " with " + run.config);
         RunOptions options;
         options.keys = {run.keys};
-        options.environment = domainEnvironment(Mechanism::Kerberos);
+        options.environment = {{"VESKCFG_NETWORK", "smb"}, {"KRB5_CONFIG", sambaLab() + "/" + run.config}};
+        const auto started = std::chrono::steady_clock::now();
         RunResult result = runVeskCfg(VESKCFG_BINARY, {"mp", run.server}, options);
         EXPECT_EQ(result.out, run.out);
         EXPECT_EQ(result.status, run.status);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     }
+    close(datagrams);
+    close(connections);
 }
 
 // Names go to the server in UTF-16 from the ANSI code page and come back in

@@ -350,13 +350,14 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
     }
     session->memory = memory;
     cli_credentials_set_conf(credentials, settings);
-    cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
     cli_credentials_set_workstation(credentials, "VESKCFG", CRED_SPECIFIED);
     uint32_t refused = chooseLogon(credentials, host, user, password, reachSeconds);
     if (refused) {
         talloc_free(memory);
         return refused == kNotEnoughMemory || reachable(host, reachSeconds) ? refused : kBadNetPath;
     }
+    /* After the name, which Samba reads as user%password when it holds a '%'. */
+    cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
 
     struct composite_context *connecting =
         dcerpc_pipe_connect_send(memory, binding, &ndr_table_winreg, credentials, events, settings);

@@ -701,6 +701,7 @@ TEST(BothBackends, LinuxOverDomainAnyName) {
         {"PRIM", "R\\", "none", false},
         {"PRIM", "\\admin", "Kerberos", true},
         {"PRIM", "admin/x@R.LAB", "Kerberos", false},
+        {"PRIM", "admin%wrong", "Kerberos", true},  // the password is the one typed for it
         {"PRIM", "aaaaaaaaaaaaaaaaaaa@", "none", false},
     };
     for (const auto& name : names) {

@@ -1,38 +1,48 @@
 #!/usr/bin/env bash
 # Installs what building and testing VeskCfg needs on Debian, when missing.
 # With "linux", only what the Linux build needs.
+#
+# Each package is checked by its own dpkg status, never by a file: a file can
+# ship in another package (/usr/sbin/samba comes with samba, not samba-ad-dc),
+# and a guard it satisfies would leave a fresh machine without the package.
 set -euo pipefail
 scope=${1:-all}
 needed=()
-command -v g++ >/dev/null || needed+=(g++)
-command -v cmake >/dev/null || needed+=(cmake)
-command -v ninja >/dev/null || needed+=(ninja-build)
-[ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev googletest)
-[ -d /usr/src/googletest ] || needed+=(googletest)
-[ -f /usr/include/CLI/CLI.hpp ] || needed+=(libcli11-dev)
-[ -f /usr/include/nlohmann/json.hpp ] || needed+=(nlohmann-json3-dev)
-if [ "$scope" = all ]; then  # the Windows build, Wine to run it, the package checks
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(g++-mingw-w64-x86-64-posix)
-  [ -x /usr/lib/wine/wine64 ] || needed+=(wine64)
-  command -v man >/dev/null || needed+=(man-db)
-  command -v lintian >/dev/null || needed+=(lintian)
-  command -v unzip >/dev/null || needed+=(unzip)
-fi
-command -v dot >/dev/null || needed+=(graphviz)  # the demonstration's picture
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
+installed g++ || needed+=(g++)
+installed cmake || needed+=(cmake)
+installed ninja-build || needed+=(ninja-build)
+installed pkg-config || needed+=(pkg-config)
+installed libgtest-dev || needed+=(libgtest-dev)
+installed googletest || needed+=(googletest)
+installed libcli11-dev || needed+=(libcli11-dev)
+installed nlohmann-json3-dev || needed+=(nlohmann-json3-dev)
+installed graphviz || needed+=(graphviz)  # the demonstration's picture
 # The smb network's client library, and real servers to test it against.
-pkg-config --exists dcerpc 2>/dev/null || needed+=(samba-dev pkg-config)
-pkg-config --exists krb5 2>/dev/null || needed+=(libkrb5-dev)
-command -v smbd >/dev/null || [ -x /usr/sbin/smbd ] || needed+=(samba)
-command -v net >/dev/null || needed+=(samba-common-bin)
-command -v ip >/dev/null || needed+=(iproute2)
-# A domain controller for the domain logons' tests, and a clock to skew.
+installed samba-dev || needed+=(samba-dev)
+installed libkrb5-dev || needed+=(libkrb5-dev)
+installed samba || needed+=(samba)
+installed samba-common-bin || needed+=(samba-common-bin)
+installed iproute2 || needed+=(iproute2)
 if [ "$scope" = all ]; then
-  [ -x /usr/sbin/samba ] || needed+=(samba-ad-dc)
-  [ -d /usr/share/samba/setup/ad-schema ] || needed+=(samba-ad-provision)
-  command -v faketime >/dev/null || needed+=(faketime)
+  # The Windows build, Wine to run it, the package checks.
+  installed g++-mingw-w64-x86-64-posix || needed+=(g++-mingw-w64-x86-64-posix)
+  installed wine64 || needed+=(wine64)
+  installed man-db || needed+=(man-db)
+  installed lintian || needed+=(lintian)
+  installed unzip || needed+=(unzip)
+  # A domain controller for the domain logons' tests, and a clock to skew.
+  installed samba-ad-dc || needed+=(samba-ad-dc)
+  installed samba-ad-provision || needed+=(samba-ad-provision)
+  installed samba-dsdb-modules || needed+=(samba-dsdb-modules)
+  installed winbind || needed+=(winbind)
+  installed faketime || needed+=(faketime)
+  # A winreg server the tests control, for a server that answers wrongly.
+  installed python3-impacket || needed+=(python3-impacket)
 fi
 [ ${#needed[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "== installing: ${needed[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${needed[@]}" >/dev/null

@@ -34,7 +34,8 @@ find_library(SAMBA_ERRORS_LIBRARY NAMES samba-errors libsamba-errors.so.1)
 if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY AND KRB5_FOUND)
   enable_language(C)
   add_library(veskcfg-smb MODULE platform/smb/winreg_client.c platform/smb/kerberos_logon.c
-              platform/smb/kdc_refusal.c)
+              platform/smb/kdc_refusal.c
+              platform/smb/status_codes.c)
   set_target_properties(veskcfg-smb PROPERTIES PREFIX "" C_STANDARD 11 C_EXTENSIONS ON)
   target_include_directories(veskcfg-smb PRIVATE ${PROJECT_SOURCE_DIR})
   target_include_directories(veskcfg-smb SYSTEM PRIVATE ${SAMBA_CLIENT_INCLUDE_DIRS})

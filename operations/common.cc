@@ -88,19 +88,14 @@ ListWalk printAttachedServers(HKEY listKey) {
     std::string batch;
     batch.reserve(kBatch + sizeof kPrefix + MAX_PATH);
     ListWalk walk = {0, ERROR_NO_MORE_ITEMS};
-    bool lastStepFailed = false;
     char entryName[MAX_PATH] = {};
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; walk.endCode == ERROR_NO_MORE_ITEMS; ++index) {
         entryName[0] = '\0';  // a failed step prints an empty name
         DWORD nameLength = 0;
         LONG code = readListEntry(listKey, index, entryName, &nameLength);
         if (code == ERROR_NO_MORE_ITEMS) break;
-        if (code != ERROR_SUCCESS && lastStepFailed) {
-            walk.endCode = code;
-            break;
-        }
-        lastStepFailed = code != ERROR_SUCCESS;
-        if (lastStepFailed || nameLength >= MAX_PATH) nameLength = static_cast<DWORD>(strnlen(entryName, MAX_PATH - 1));
+        if (code != ERROR_SUCCESS) walk.endCode = code;
+        if (code != ERROR_SUCCESS || nameLength >= MAX_PATH) nameLength = static_cast<DWORD>(strnlen(entryName, MAX_PATH - 1));
         makeShowable(entryName, nameLength);
         batch.append(kPrefix, sizeof kPrefix - 1).append(entryName, nameLength).append(1, '\n');
         if (batch.size() >= kBatch) {

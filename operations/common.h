@@ -48,8 +48,9 @@ bool fitsPrimaryName(const char* server);
 
 // Walks an open list from index 0, printing an attached-server line per entry.
 // A step that fails with another code than 259 is shown like an entry (its
-// name buffer empty); a second failing step in a row ends the walk, so that
-// a broken key cannot keep it going for ever.
+// name buffer empty) and ends the walk: what follows a failure is not known
+// to be the list, and a key or a server that fails at every step would
+// keep it going for ever.
 struct ListWalk {
     long linesPrinted;
     LONG endCode;  // ERROR_NO_MORE_ITEMS, or the code of the failure that ended it

@@ -33,23 +33,19 @@
 
 #include "platform/smb/kerberos_logon.h"
 #include "platform/smb/smb_client.h"
+#include "platform/smb/status_codes.h"
 #include "platform/smb/winreg_calls.h"
 
 extern const struct ndr_interface_table ndr_table_winreg;
 
 enum {
     kSuccess = 0,
-    kAccessDenied = 5,
     kNotEnoughMemory = 8,
     kNotSupported = 50,
     kBadNetPath = 53,
     kInvalidParameter = 87,
     kMoreData = 234,
     kNoMoreItems = 259,
-    kLogonFailure = 1326,
-    kTimeSkew = 1398,
-    kCallFailed = 1726,
-    kNtlmBlocked = 1937,
 };
 
 /* The leading field of libcli's composite_context, whose header samba-dev
@@ -249,24 +245,9 @@ static const char *problem(void) {
     return found = compositeProblem();
 }
 
-/* What a failure to reach or log on to a server is on Windows. The library
- * reports a refused connection as NT_STATUS_NO_MEMORY. */
+/* What a failure to reach or log on to a server is on Windows. */
 static uint32_t connectCode(NTSTATUS status) {
-    uint32_t value = NT_STATUS_V(status);
-    if (value == NT_STATUS_V(NT_STATUS_LOGON_FAILURE) || value == NT_STATUS_V(NT_STATUS_NO_SUCH_USER) ||
-        value == NT_STATUS_V(NT_STATUS_WRONG_PASSWORD))
-        return kLogonFailure;
-    if (value == NT_STATUS_V(NT_STATUS_ACCESS_DENIED)) return kAccessDenied;
-    if (value == 0xC0000418 /* NTLM blocked */) return kNtlmBlocked;
-    if (value == NT_STATUS_V(NT_STATUS_TIME_DIFFERENCE_AT_DC)) return kTimeSkew;
-    if (value == NT_STATUS_V(NT_STATUS_NO_MEMORY) || value == NT_STATUS_V(NT_STATUS_OBJECT_NAME_NOT_FOUND) ||
-        value == NT_STATUS_V(NT_STATUS_IO_TIMEOUT) || value == NT_STATUS_V(NT_STATUS_CONNECTION_REFUSED) ||
-        value == NT_STATUS_V(NT_STATUS_HOST_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_NETWORK_UNREACHABLE) ||
-        value == NT_STATUS_V(NT_STATUS_BAD_NETWORK_PATH) || value == NT_STATUS_V(NT_STATUS_CONNECTION_RESET) ||
-        value == NT_STATUS_V(NT_STATUS_CONNECTION_DISCONNECTED) || value == NT_STATUS_V(NT_STATUS_INVALID_ADDRESS) ||
-        value == NT_STATUS_V(NT_STATUS_PORT_UNREACHABLE) || value == NT_STATUS_V(NT_STATUS_INVALID_PARAMETER))
-        return kBadNetPath;
-    return W_ERROR_V(ntstatus_to_werror(status));
+    return windowsCodeOfStatus(NT_STATUS_V(status), W_ERROR_V(ntstatus_to_werror(status)), SMB_REACHING);
 }
 
 /* Whether host's port 445 takes a connection within seconds: asked only
@@ -395,13 +376,10 @@ static void closeSession(SmbSession *session) {
     talloc_free(session->memory);
 }
 
-/* The code of a request's transport failure or of the server's answer. A
- * server that took the request and gave no answer within the session's
- * timeout is a failed remote procedure call, as Windows reports it, not a
- * missing server. */
+/* The code of a request's transport failure or of the server's answer. */
 static uint32_t answerCode(NTSTATUS status, const WERROR *result) {
-    if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) return kCallFailed;
-    if (!NT_STATUS_IS_OK(status)) return connectCode(status);
+    if (!NT_STATUS_IS_OK(status))
+        return windowsCodeOfStatus(NT_STATUS_V(status), W_ERROR_V(ntstatus_to_werror(status)), SMB_CALLING);
     return W_ERROR_V(*result);
 }
 

@@ -6,7 +6,7 @@
 #
 #   smb-servers.sh [--down NAME]... [--silent NAME]... [--alias OTHER=NAME]...
 #                  [--guest NAME]... [--delay NAME=MS]... [--dc NAME=ACCOUNT[,ACCOUNT]...]
-#                  [--no-ntlm] [NAME=ACCOUNT[,ACCOUNT]...]... -- COMMAND [ARG]...
+#                  [--no-ntlm] [--odd NAME=USER:PASS] [NAME=ACCOUNT[,ACCOUNT]...]... -- COMMAND [ARG]...
 #
 # Each NAME is a server with those accounts: USER:PASS an administrator, who
 # may write HKLM; ro=USER:PASS an ordinary user, who may log on and read it
@@ -25,7 +25,11 @@
 # disabled=, expired= (the account), pwexpired= (the password) and
 # mustchange= (at the next logon). Three wrong passwords lock an account.
 # Its aliases are also names of its own in Kerberos (cifs/ALIAS). --no-ntlm
-# makes it refuse NTLM, as a domain that allows Kerberos only does. The
+# makes it refuse NTLM, as a domain that allows Kerberos only does.
+#
+# An --odd NAME is no Samba but a winreg server of the tests' own
+# (tests/support/odd_winreg_server.py, with python3-impacket), which answers
+# as $VESKCFG_SMB_LAB/NAME/behaviour tells it, wrongly included. The
 # provision is made once and kept in $VESKCFG_AD_PROVISION when that names a
 # file (it is reused while it was made for the same DC, the same day).
 # $VESKCFG_SMB_LAB/krb5.conf names R.LAB the default realm and is the one
@@ -51,6 +55,10 @@ if [ "${1:-}" != --inside ]; then
   programs="smbd smbpasswd net unshare ip"
   [[ " $* " == *" --dc "* ]] && programs+=" samba samba-tool"
   [[ " $* " == *"pwexpired="* ]] && programs+=" faketime"
+  if [[ " $* " == *" --odd "* ]] && ! /usr/bin/python3 -c 'import impacket' 2>/dev/null; then
+    echo "smb-servers.sh: python3-impacket is missing (apt-get install python3-impacket): the servers are not started" >&2
+    exit 77
+  fi
   for program in $programs; do
     if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
       echo "smb-servers.sh: $program is missing (apt-get install samba samba-ad-dc faketime iproute2): the Samba servers are not started" >&2
@@ -66,7 +74,7 @@ fi
 shift
 PATH=$PATH:/usr/sbin:/sbin
 
-servers=() down=() silent=() guests=" " dcs=() ntlm=yes
+servers=() down=() silent=() guests=" " dcs=() ntlm=yes odd=()
 declare -A delays
 declare -A aliases
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
@@ -77,6 +85,7 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
     --delay) delays[${2%%=*}]=${2#*=}; shift 2 ;;
     --dc) dcs+=("$2"); shift 2 ;;
     --no-ntlm) ntlm=no; shift ;;
+    --odd) odd+=("$2"); shift 2 ;;
     --silent) silent+=("$2"); servers+=("$2=ro=nobody:unused"); shift 2 ;;
     *=*) servers+=("$1"); shift ;;
     *) echo "smb-servers.sh: '$1' is not NAME=USER:PASS,..." >&2; exit 2 ;;
@@ -306,6 +315,22 @@ EOF
   _NO_WINBINDD=1 setsid smbd -s "$dir/smb.conf" -l "$dir/log" --foreground --no-process-group </dev/null >"$dir/log/smbd.out" 2>&1 &
   echo $! >"$dir/smbd.pid"
   disown  # its end, by the cleanup's signal, is no news
+  echo "$ip $name" >>"$lab/servers"
+done
+
+# ---- servers that answer as a test tells them ------------------------------
+address=2
+for spec in "${odd[@]}"; do
+  name=${spec%%=*}
+  ip=127.0.3.$address
+  address=$((address + 1))
+  ip addr add "$ip/32" dev lo
+  echo "$ip $name${aliases[$name]:-}" >>"$lab/hosts"
+  mkdir -p "$lab/$name/log"
+  echo '{"list": []}' >"$lab/$name/behaviour"
+  setsid /usr/bin/python3 "$(dirname "$0")/../tests/support/odd_winreg_server.py" "$ip" "$lab/$name/behaviour" \
+    "${spec#*=}" </dev/null >"$lab/$name/log/server.log" 2>&1 &
+  disown
   echo "$ip $name" >>"$lab/servers"
 done
 

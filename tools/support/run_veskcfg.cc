@@ -184,7 +184,11 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     argv.push_back(const_cast<char*>(binary));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    std::vector<std::string> settings = environmentWith(options.environment);
+    // The C locale unless the run asks for another: what a run prints must
+    // not depend on the locale of whoever runs the tests.
+    std::vector<std::pair<std::string, std::string>> environment = {{"LC_ALL", "C"}};
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    std::vector<std::string> settings = environmentWith(environment);
     std::vector<char*> envp;
     for (std::string& setting : settings) envp.push_back(setting.data());
     envp.push_back(nullptr);

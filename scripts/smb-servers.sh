@@ -17,7 +17,9 @@
 # --delay NAME=MS server is reached through a relay that adds MS milliseconds
 # to every round trip (veskcfg-relay: $VESKCFG_RELAY, else the one in
 # build/linux), as a server across a slow link is; its own address is
-# another, which only the relay uses.
+# another, which only the relay uses. The relay also cuts a connection at
+# the request $VESKCFG_SMB_LAB/NAME/cut names ("before N" or "after N", see
+# tools/support/relay.cc), and logs each connection's requests in cut.log.
 #
 # A --dc NAME is a Samba AD DC of domain R, realm R.LAB (its host dc1.r.lab),
 # instead of a standalone server; its accounts are domain accounts: USER:PASS
@@ -257,7 +259,7 @@ for spec in "${servers[@]}"; do
     ip addr add "$ip/32" dev lo
     relay=${VESKCFG_RELAY:-$(dirname "$0")/../build/linux/veskcfg-relay}
     [ -x "$relay" ] || { echo "smb-servers.sh: --delay needs veskcfg-relay ($relay: none)" >&2; exit 2; }
-    setsid "$relay" "$relayed" 445 "$ip" "${delays[$name]}" </dev/null >/dev/null 2>&1 &
+    setsid "$relay" "$relayed" 445 "$ip" "${delays[$name]}" "$lab/$name/cut" </dev/null >/dev/null 2>&1 &
     disown
     echo "$relayed $name" >>"$lab/servers"
   fi

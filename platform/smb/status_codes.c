@@ -85,7 +85,9 @@ uint32_t windowsCodeOfStatus(uint32_t status, uint32_t sambaMapped, enum SmbStag
     if (status == 0) return 0;
     for (size_t i = 0; i < sizeof kAnyStage / sizeof kAnyStage[0]; ++i)
         if (kAnyStage[i].status == status) return kAnyStage[i].code;
-    if (among(status, kLost, sizeof kLost / sizeof kLost[0])) return stage == SMB_REACHING ? kBadNetPath : kNetNameDeleted;
+    /* Windows too says a server that dropped the connection, while the
+     * session was made or after, is no longer available. */
+    if (among(status, kLost, sizeof kLost / sizeof kLost[0])) return kNetNameDeleted;
     if (stage == SMB_REACHING && among(status, kNotReached, sizeof kNotReached / sizeof kNotReached[0]))
         return kBadNetPath;
     /* A server that took a request and gave no answer in time: a failed

@@ -26,7 +26,7 @@ TEST(StatusCodes, NeverSuccessFromAFailure) {
         {"a handle the server does not know", 0xC0030005, 5, SMB_CALLING, 6},
         {"wrong password", 0xC000006A, 86, SMB_REACHING, 1326},
         {"NTLM blocked", 0xC0000418, 0x418, SMB_REACHING, 1937},
-        {"connection reset while reaching", 0xC000020D, 64, SMB_REACHING, 53},
+        {"connection reset while reaching", 0xC000020D, 64, SMB_REACHING, 64},
         {"connection reset on a session", 0xC000020D, 64, SMB_CALLING, 64},
         {"end of file on a session", 0xC0000011, 38, SMB_CALLING, 64},
         {"no answer while reaching", 0xC00000B5, 1460, SMB_REACHING, 53},

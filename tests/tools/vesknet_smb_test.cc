@@ -11,7 +11,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,8 +35,9 @@ protected:
         setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
         world.addComputer("CONSOLE", {});
         world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
-        // DIST's account, for the commands that ask for it.
-        world.write("askpass", "#!/bin/sh\ncase $1 in *Username*) echo dadmin ;; *) echo dsecret ;; esac\n");
+        // Each server's account, for the commands that ask for it.
+        world.write("askpass", "#!/bin/sh\ncase $1 in PRIM*Username*) echo admin ;; PRIM*) echo psecret ;;\n"
+                               "*Username*) echo dadmin ;; *) echo dsecret ;; esac\n");
         chmod((world.root() + "/askpass").c_str(), 0700);
     }
     RunResult veskcfg(const std::vector<std::string>& args) {
@@ -132,6 +135,19 @@ std::vector<std::vector<std::string>> mendsOf(const std::string& findings) {
     return commands;
 }
 
+// Whether the relay cut the connection it logged last (the log is written
+// as the connection closes, which may come just after the run ended).
+bool wasCut(const std::string& log) {
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream in(log);
+        std::string line, last;
+        while (std::getline(in, line)) last = line;
+        if (!last.empty()) return last.find(" cut") != std::string::npos;
+        usleep(10000);
+    }
+    return false;
+}
+
 // Stopped (SIGSTOP, as VESKCFG_STOP_BEFORE_WRITE does), whether it is.
 bool isStopped(pid_t process) {
     std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
@@ -203,6 +219,93 @@ TEST_F(VesknetOverSmb, KilledAtEveryWriteTheMendsMakeItWhole) {
     std::printf("%d runs killed before a write, %d leaving findings, %d mends run, each consistent afterwards\n",
                 killed, withFindings, mendsRun);
     EXPECT_GE(killed, 8);
+}
+
+// The grouping as the tests compare it: who has a record, what PRIM lists.
+struct Grouping {
+    bool primRecord, distRecord;
+    std::optional<std::vector<std::string>> list;
+    bool operator==(const Grouping&) const = default;
+};
+
+// Every command that changes a grouping, its connection to PRIM or to DIST
+// cut by the relay before or after each request it makes: the run ends
+// within seconds, with the code of a lost session (64) or, when the cut came
+// after the change was made, "Transaction OK!" and the change made; check
+// then finds what a run left half made, and the mends it names, run as
+// written, make the grouping consistent.
+TEST_F(VesknetOverSmb, CutAtEveryRequestTheMendsMakeItWhole) {
+    struct Command {
+        std::vector<std::string> args;
+        Grouping before, after;
+    };
+    const std::vector<std::string> none, dist = {"DIST"};
+    const Command commands[] = {
+        {{"mp", "PRIM"}, {false, false, std::nullopt}, {true, false, std::nullopt}},
+        {{"md", "PRIM", "DIST"}, {true, false, none}, {true, true, dist}},
+        {{"rd", "PRIM", "DIST"}, {true, true, dist}, {true, false, none}},
+        {{"rp", "PRIM"}, {true, false, none}, {false, false, none}},
+        {{"frd", "PRIM", "DIST"}, {true, true, none}, {true, false, none}},
+    };
+    auto put = [&](const Grouping& grouping) {
+        world.write("CONSOLE/hklm.reg", "");
+        world.write("CONSOLE/connections", "");
+        if (grouping.primRecord) world.storeRecord("PRIM", "PRIM", "admin", "psecret", 0);
+        if (grouping.distRecord) world.storeRecord("DIST", "PRIM", "dadmin", "dsecret", 1);
+        ASSERT_TRUE(putSambaList("PRIM", grouping.list, world.root()));
+    };
+    auto now = [&] {
+        return Grouping{!world.storedRecordBytes("PRIM").empty(), !world.storedRecordBytes("DIST").empty(),
+                        sambaList("PRIM")};
+    };
+    int cuts = 0, withFindings = 0, mendsRun = 0, said = 0;
+    for (const Command& command : commands) {
+        for (const char* server : {"PRIM", "DIST"}) {
+            for (const char* when : {"before", "after"}) {
+                for (int request = 1;; ++request) {
+                    SCOPED_TRACE(command.args[0] + ", " + server + " cut " + when + " request " + std::to_string(request));
+                    put(command.before);
+                    const std::string cutFile = sambaLab() + "/" + server + "/cut";
+                    std::ofstream(cutFile + ".log", std::ios::trunc).close();
+                    std::ofstream(cutFile) << when << " " << request << "\n";
+                    auto started = std::chrono::steady_clock::now();
+                    RunResult run = veskcfg(command.args);
+                    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+                    std::ofstream(cutFile, std::ios::trunc).close();
+                    if (!wasCut(cutFile + ".log")) {
+                        EXPECT_EQ(run.status, 0) << run.out;
+                        break;
+                    }
+                    ++cuts;
+                    if (run.out.find("Transaction OK!") != std::string::npos) {
+                        EXPECT_EQ(run.status, 0);
+                        EXPECT_TRUE(now() == command.after) << "Transaction OK! for a change not made\n" << run.out;
+                        ++said;
+                    } else if (run.out.find("can not be removed") != std::string::npos) {
+                        EXPECT_EQ(run.status, 5) << "rp refuses a list it could not walk";
+                    } else {
+                        EXPECT_EQ(run.status, 64) << run.out;
+                    }
+                    auto [found, status] = check();
+                    if (status == 1) {
+                        ++withFindings;
+                        for (const auto& mend : mendsOf(found)) {
+                            RunResult mended = veskcfg(mend);
+                            EXPECT_EQ(mended.status, 0) << mended.out;
+                            ++mendsRun;
+                        }
+                    } else {
+                        EXPECT_EQ(status, 0) << found;
+                    }
+                    EXPECT_EQ(check(), kConsistent) << found;
+                }
+            }
+        }
+    }
+    std::printf("%d runs cut, %d of them after the change was made (Transaction OK!), %d leaving findings, %d mends "
+                "run, each consistent afterwards\n",
+                cuts, said, withFindings, mendsRun);
+    EXPECT_GE(cuts, 100);
 }
 
 // A primary that cannot be reached is a finding of its own, with the code

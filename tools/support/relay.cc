@@ -1,12 +1,21 @@
 // A TCP relay that adds round-trip time, for the labs of Samba servers
-// (scripts/smb-servers.sh --delay) on machines whose kernel has no netem:
+// (scripts/smb-servers.sh --delay) on machines whose kernel has no netem,
+// and cuts a connection at a request of its choice:
 //
-//   veskcfg-relay LISTEN_ADDRESS PORT TARGET_ADDRESS MILLISECONDS
+//   veskcfg-relay LISTEN_ADDRESS PORT TARGET_ADDRESS MILLISECONDS [CUT_FILE]
 //
 // Every connection made to LISTEN_ADDRESS:PORT is relayed to
 // TARGET_ADDRESS:PORT, each byte held half the milliseconds on its way out
 // and half on its way back, in order, however many are in flight: a link
 // that is slow, not one that is narrow. Runs until it is killed.
+//
+// CUT_FILE, read as each connection is made, may say "before N": the
+// connection is cut as the client's N-th request (an SMB message, after its
+// 4-byte length) begins, so that the server never sees it; or "after N": the
+// N-th request reaches the server and the connection is cut as its answer
+// begins, so that the server has acted on it and the client never learns
+// how. Each connection, once over, appends "REQUESTS" or "REQUESTS cut" to
+// CUT_FILE.log: how many requests it carried.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,11 +23,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,11 +40,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Where one connection is cut, if anywhere, and how far it got.
+struct Cut {
+    enum Kind { kNone, kBefore, kAfter } kind = kNone;
+    unsigned long at = 0;           // the request, counted from 1
+    unsigned long requests = 0;     // the client's requests seen so far
+    std::atomic<bool> armed{false};  // after: the next bytes of an answer cut it
+    std::atomic<bool> done{false};
+
+    static void read(const char* file, Cut& cut) {
+        std::ifstream in(file ? file : "");
+        std::string word;
+        if (!(in >> word >> cut.at) || cut.at == 0) return;
+        if (word == "before") cut.kind = kBefore;
+        if (word == "after") cut.kind = kAfter;
+    }
+};
+
 // One direction of a connection: a reader stamps what arrives, a writer
-// sends each piece once its time has come.
+// sends each piece once its time has come. The client's direction counts
+// its requests, for a cut.
 class Direction {
 public:
-    Direction(int from, int to, Clock::duration delay) : from_(from), to_(to), delay_(delay) {}
+    Direction(int from, int to, Clock::duration delay, Cut& cut, bool fromClient)
+        : from_(from), to_(to), delay_(delay), cut_(cut), fromClient_(fromClient) {}
 
     void run() {
         std::thread writer([this] { write(); });
@@ -44,16 +75,65 @@ private:
     struct Piece {
         Clock::time_point due;
         std::string bytes;  // empty: the sender is done
+        bool cut = false;   // the connection ends here, both ways
     };
+
+    void push(std::string bytes, bool cut = false) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pieces_.push_back({Clock::now() + delay_, std::move(bytes), cut});
+        ready_.notify_one();
+    }
+
+    // How many of the count bytes in buffer go on before the cut, or all
+    // of them (count) when none is due in them.
+    size_t bytesBeforeCut(const char* buffer, size_t count) {
+        for (size_t at = 0; at < count; ++at) {
+            if (headerGot_ < 4) {
+                header_[headerGot_++] = static_cast<unsigned char>(buffer[at]);
+                if (headerGot_ < 4) continue;
+                left_ = (size_t{header_[1]} << 16) | (size_t{header_[2]} << 8) | header_[3];
+                ++cut_.requests;
+                if (cut_.kind == Cut::kBefore && cut_.requests == cut_.at) return at >= 3 ? at - 3 : 0;
+                if (left_ > 0) continue;
+            } else {
+                size_t take = std::min(left_, count - at);
+                at += take - 1;
+                left_ -= take;
+                if (left_ > 0) continue;
+            }
+            headerGot_ = 0;
+            if (cut_.kind == Cut::kAfter && cut_.requests == cut_.at) {
+                cut_.armed = true;
+                return at + 1;
+            }
+        }
+        return count;
+    }
 
     void read() {
         char buffer[65536];
         for (;;) {
             ssize_t count = ::read(from_, buffer, sizeof buffer);
-            std::lock_guard<std::mutex> lock(mutex_);
-            pieces_.push_back({Clock::now() + delay_, count > 0 ? std::string(buffer, count) : std::string()});
-            ready_.notify_one();
-            if (count <= 0) return;
+            if (count <= 0 || cut_.done) {
+                push({});
+                return;
+            }
+            size_t passed = static_cast<size_t>(count);
+            bool cutNow = false;
+            if (fromClient_ && !cut_.armed) {
+                passed = bytesBeforeCut(buffer, passed);
+                cutNow = cut_.kind == Cut::kBefore && passed < static_cast<size_t>(count);
+            } else if (fromClient_) {
+                passed = 0;  // nothing more reaches the server once the cut is set
+            } else if (cut_.armed) {
+                passed = 0;
+                cutNow = true;  // the answer to the request cut after
+            }
+            if (passed > 0) push(std::string(buffer, passed));
+            if (cutNow) {
+                push({}, true);
+                return;
+            }
         }
     }
 
@@ -67,6 +147,12 @@ private:
                 pieces_.pop_front();
             }
             std::this_thread::sleep_until(piece.due);
+            if (piece.cut) {  // both ways at once: the readers see their end
+                cut_.done = true;
+                shutdown(to_, SHUT_RDWR);
+                shutdown(from_, SHUT_RDWR);
+                return;
+            }
             if (piece.bytes.empty()) {
                 shutdown(to_, SHUT_WR);
                 return;
@@ -84,6 +170,10 @@ private:
 
     int from_, to_;
     Clock::duration delay_;
+    Cut& cut_;
+    bool fromClient_;
+    unsigned char header_[4] = {};
+    size_t headerGot_ = 0, left_ = 0;  // the request being read: its header, what is left of it
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Piece> pieces_;
@@ -100,7 +190,7 @@ sockaddr_in addressOf(const char* ip, int port) {
     return address;
 }
 
-void relay(int client, sockaddr_in target, Clock::duration halfDelay) {
+void relay(int client, sockaddr_in target, Clock::duration halfDelay, const char* cutFile) {
     int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (server < 0 || connect(server, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
         close(client);
@@ -110,25 +200,33 @@ void relay(int client, sockaddr_in target, Clock::duration halfDelay) {
     int on = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    Direction out(client, server, halfDelay), back(server, client, halfDelay);
+    Cut cut;
+    Cut::read(cutFile, cut);
+    Direction out(client, server, halfDelay, cut, true), back(server, client, halfDelay, cut, false);
     std::thread backward([&] { back.run(); });
     out.run();
     backward.join();
     close(client);
     close(server);
+    if (cutFile) {
+        static std::mutex logged;
+        std::lock_guard<std::mutex> lock(logged);
+        std::ofstream(std::string(cutFile) + ".log", std::ios::app) << cut.requests << (cut.done ? " cut" : "") << "\n";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: veskcfg-relay LISTEN_ADDRESS PORT TARGET_ADDRESS MILLISECONDS\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: veskcfg-relay LISTEN_ADDRESS PORT TARGET_ADDRESS MILLISECONDS [CUT_FILE]\n");
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
     int port = std::atoi(argv[2]);
     sockaddr_in listenAt = addressOf(argv[1], port), target = addressOf(argv[3], port);
     auto halfDelay = std::chrono::microseconds(std::atol(argv[4]) * 500);
+    const char* cutFile = argc == 6 ? argv[5] : nullptr;
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -140,6 +238,6 @@ int main(int argc, char** argv) {
     for (;;) {
         int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
-        std::thread(relay, client, target, halfDelay).detach();
+        std::thread(relay, client, target, halfDelay, cutFile).detach();
     }
 }

@@ -38,7 +38,8 @@
 # KRB5_CONFIG names; krb5-norealm.conf knows the realm's KDC but names no
 # default realm (without a DC, krb5.conf names no realm at all). The
 # DC's authentication logs (auth_audit) are $VESKCFG_SMB_LAB/NAME/log/log.samba,
-# the KDC's, and log.smbd beside it, the sessions'.
+# the KDC's, and log.smbd beside it, the sessions'. With a DC the machine's
+# smb.conf says what a member's does: workgroup R, realm R.LAB.
 #
 # Nothing of the machine's Samba or Kerberos state reaches the lab: Samba's
 # runtime, state, cache and log folders are empty tmpfs here, smb.conf is
@@ -230,6 +231,8 @@ startDc() {  # startDc NAME=ACCOUNTS
     $realm >"$lab/krb5.conf"
   printf '[realms]\n  %s = {\n    kdc = %s\n  }\n[domain_realm]\n  .r.lab = %s\n' $realm "$ip" $realm >>"$lab/krb5.conf"
   sed '/default_realm/d' "$lab/krb5.conf" >"$lab/krb5-norealm.conf"
+  # The console as a member of the domain knows it: R is the NetBIOS name of R.LAB.
+  printf '[global]\n  workgroup = %s\n  realm = %s\n' $domain $realm >"$lab/smb.conf"
   KRB5_CONFIG=$dir/private/krb5.conf setsid samba -s "$dir/etc/smb.conf" -l "$lab/$name/log" --foreground \
     --no-process-group </dev/null >"$lab/$name/log/samba.out" 2>&1 &
   disown

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -280,13 +281,45 @@ static bool namedByAddress(const char *host) {
     return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
 }
 
+/* Whether domain, as typed before a backslash, names the realm's domain:
+ * the realm itself, or its NetBIOS name as the machine's Samba
+ * configuration gives it (smb.conf's workgroup, where its realm is this
+ * one), as a member of the domain knows it. */
+static bool namesRealm(const char *domain, const char *realm) {
+    if (!realm || !*realm) return false;
+    if (strcasecmp(domain, realm) == 0) return true;
+    const char *(*workgroupOf)(struct loadparm_context *) = sambaFunction("lpcfg_workgroup");
+    TALLOC_CTX *memory = talloc_new(NULL);
+    struct loadparm_context *machine = memory && workgroupOf ? loadparm_init(memory) : NULL;
+    bool named = false;
+    if (machine && lpcfg_load_default(machine)) {
+        const char *itsRealm = lpcfg_realm(machine), *itsDomain = workgroupOf(machine);
+        named = itsRealm && itsDomain && strcasecmp(itsRealm, realm) == 0 && strcasecmp(itsDomain, domain) == 0;
+    }
+    talloc_free(memory);
+    return named;
+}
+
+/* Whether domain names the server itself: "." or its name (the first label
+ * of a name given with dots). */
+static bool namesServer(const char *domain, const char *host) {
+    if (strcmp(domain, ".") == 0) return true;
+    size_t label = namedByAddress(host) ? strlen(host) : strcspn(host, ".");
+    return strlen(domain) == label && strncasecmp(domain, host, label) == 0;
+}
+
 /* Gives the credentials the account as typed (DOMAIN\user, user@realm or
- * user) and picks how it logs on. Kerberos where it can be used: a realm is
- * typed (in any letter case; realms are upper case) or krb5.conf names a
- * default one, and the server is named, not given by address. The KDC is
- * asked first; a refusal of the account ends the logon with Windows' code
- * for it. NTLM otherwise, and where no KDC answers within the time a
- * server is given to be reached. 0: go on and connect. */
+ * user) and picks how it logs on; each account goes only to the realm that
+ * owns it. user@realm (in any letter case; realms are upper case) logs on
+ * with Kerberos in that realm, user in krb5.conf's default realm, and
+ * DOMAIN\user in it only where DOMAIN names that realm's domain: SERVER\user
+ * and .\user are the server's own account, any other domain one this
+ * machine's realm does not own, and both log on with NTLM alone, so that no
+ * KDC counts their passwords against an account of its own. Kerberos also
+ * needs the server named, not given by address; the KDC is asked first, and
+ * a refusal of the account ends the logon with Windows' code for it. NTLM
+ * where no KDC answers within the time a server is given to be reached.
+ * 0: go on and connect. */
 static uint32_t chooseLogon(struct cli_credentials *credentials, const char *host, const char *typed,
                             const char *password, unsigned reachSeconds) {
     char *name = talloc_strdup(credentials, typed ? typed : "");
@@ -295,12 +328,21 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     if (at)
         for (char *c = at + 1; *c; ++c) *c = (char)toupper((unsigned char)*c);
     cli_credentials_parse_string(credentials, name, CRED_SPECIFIED);
+    const char *domain = !at && strchr(name, '\\') ? cli_credentials_get_domain(credentials) : NULL;
+    bool domainNamed = domain && *domain;
     char *defaultRealm = at ? NULL : kerberosDefaultRealm();
     const char *realm = at ? at + 1 : defaultRealm;
     const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
     uint32_t code = KERBEROS_UNUSABLE;
-    if (user && *user && realm && *realm && !namedByAddress(host))
-        code = kerberosLogon(user, realm, at != NULL, password, reachSeconds);
+    if (domainNamed && namesServer(domain, host)) {
+        /* The server's own account: Windows names its domain after the server. */
+        if (strcmp(domain, ".") == 0) {
+            char *server = talloc_strndup(name, host, namedByAddress(host) ? strlen(host) : strcspn(host, "."));
+            if (server) cli_credentials_set_domain(credentials, server, CRED_SPECIFIED);
+        }
+    } else if (user && *user && realm && *realm && !namedByAddress(host) && (!domainNamed || namesRealm(domain, realm))) {
+        code = kerberosLogon(user, realm, at != NULL || domainNamed, password, reachSeconds);
+    }
     if (code == KERBEROS_UNUSABLE) {
         cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
         code = kSuccess;

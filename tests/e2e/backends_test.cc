@@ -786,6 +786,44 @@ TEST(BothBackends, LinuxOverDomainBesideIt) {
     close(connections);
 }
 
+// A domain's bad-password count of an account, as the DC keeps it.
+int badPasswordCount(const std::string& user) {
+    std::string command = "/usr/bin/python3 /usr/bin/samba-tool user show " + user +
+                          " -H /var/lib/samba/dc/private/sam.ldb --attributes=badPwdCount 2>/dev/null";
+    FILE* shown = popen(command.c_str(), "r");
+    if (!shown) return -1;
+    char line[256];
+    int count = -1;
+    while (std::fgets(line, sizeof line, shown)) std::sscanf(line, "badPwdCount: %d", &count);
+    pclose(shown);
+    return count;
+}
+
+// Each account goes only to the realm that owns it: LONE's own admin,
+// typed LONE\admin or .\admin with LONE's password, logs on to LONE with
+// NTLM, and the domain's admin (another password) is never tried with it.
+TEST(BothBackends, LinuxOverDomainAServersOwnAccount) {
+    if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
+    const int before = badPasswordCount("admin");
+    for (const std::string user : {"LONE\\admin", ".\\admin", "lone\\admin"}) {
+        SCOPED_TRACE(user);
+        TempWorld world;
+        setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);
+        world.addComputer("CONSOLE", {});
+        RunOptions options;
+        options.keys = {user + "\rlsecret\r"};
+        options.environment = domainEnvironment(Mechanism::Kerberos);
+        LogonWitness witness;
+        RunResult run = runVeskCfg(VESKCFG_BINARY, {"lp", "LONE"}, options);
+        EXPECT_EQ(run.out, "List the primary of LONE.\n" + prompt("LONE") + "LONE is not a secondary or primary.\n");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(witness.seen(), "none");  // nothing reached the DC, its KDC included
+    }
+    const int after = badPasswordCount("admin");
+    std::printf("[ logon    ] the domain admin's badPwdCount: %d before, %d after\n", before, after);
+    EXPECT_EQ(after, 0);
+}
+
 // Names go to the server in UTF-16 from the ANSI code page and come back in
 // it, '?' for each character the code page lacks. S\xC9RVER (code page 1252)
 // is another name of DIST (smb-servers.sh --alias).

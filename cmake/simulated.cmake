@@ -3,6 +3,7 @@
 # Registry, network and system services over a world directory.
 add_library(vesksim STATIC
   platform/codepage.cc
+  platform/simulated/console_charset.cc
   platform/simulated/world.cc
   platform/simulated/files.cc
   platform/simulated/faults.cc

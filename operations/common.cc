@@ -8,6 +8,7 @@
 #include "credentials/scramble.h"
 #include "credentials/wipe.h"
 #include "operations/report_error.h"
+#include "platform/console.h"
 #include "platform/process.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
@@ -110,10 +111,8 @@ ListWalk printAttachedServers(HKEY listKey) {
 
 void makeShowable(char* bytes, size_t length) {
     if (!StandardOutputIsTerminal()) return;
-    for (size_t at = 0; at < length; ++at) {
-        unsigned char byte = static_cast<unsigned char>(bytes[at]);
-        if (byte < 0x20 || byte == 0x7F) bytes[at] = '?';
-    }
+    for (size_t at = 0; at < length; ++at)
+        if (ConsoleShowsAsControl(static_cast<unsigned char>(bytes[at]))) bytes[at] = '?';
 }
 
 ShownName shown(const char* name) {

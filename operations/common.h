@@ -58,10 +58,11 @@ struct ListWalk {
 ListWalk printAttachedServers(HKEY listKey);
 
 // A name that came from a registry, a store or a server, as standard output
-// may show it: on a terminal its control bytes (0x01-0x1F, 0x7F) are shown
-// as '?', as ls shows them, so that whoever may write a name cannot move the
-// cursor or reprogram the administrator's terminal; a pipe or a file gets
-// the bytes as they are, for the scripts that read them.
+// may show it: on a terminal the bytes that would reach it as control
+// characters (C0, DEL, and C1 where the terminal has them) are shown as '?',
+// as ls shows them, so that whoever may write a name cannot move the cursor
+// or reprogram the administrator's terminal; a pipe or a file gets the
+// bytes as they are, for the scripts that read them.
 struct ShownName {
     char text[MAX_PATH];
 };

@@ -166,52 +166,87 @@ bool ansiToUtf8(std::string_view name, std::string& out) {
     return true;
 }
 
+std::string ansiToUtf8OrMark(std::string_view text) {
+    std::string out;
+    if (ansiToUtf8(text, out)) return out;
+    out.clear();
+    for (size_t at = 0; at < text.size();) {
+        size_t length = isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+        std::string one;
+        out += ansiToUtf8(text.substr(at, length), one) ? one : "?";
+        at += length;
+    }
+    return out;
+}
+
 namespace {
 
-// One character of UTF-8 at `at`, which moves past it; U+FFFD for bytes
+constexpr char32_t kNotUtf8 = 0x110000;  // beyond every character
+
+// One character of UTF-8 at `at`, which moves past it; kNotUtf8 for bytes
 // that are not one.
 char32_t nextCodePoint(std::string_view text, size_t& at) {
     unsigned char lead = static_cast<unsigned char>(text[at++]);
     if (lead < 0x80) return lead;
-    if (lead < 0xC0) return 0xFFFD;
+    if (lead < 0xC2 || lead > 0xF4) return kNotUtf8;
     int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
     char32_t c = lead & (0x3F >> extra);
     for (int i = 0; i < extra; ++i) {
-        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return 0xFFFD;
+        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return kNotUtf8;
         c = (c << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
     }
+    static const char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kShortest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return kNotUtf8;
     return c;
+}
+
+// Appends the code page's bytes for the character one, which `text` holds
+// in UTF-8; false when the code page has none for it.
+bool appendAnsi(std::string_view one, char32_t c, std::string& out) {
+    if (c == kNotUtf8) return false;
+    if (ansiCodePage() != 932) {
+        const char32_t* high = std::find(kCp1252High, kCp1252High + 32, c);
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) out += static_cast<char>(c);
+        else if (high != kCp1252High + 32) out += static_cast<char>(0x80 + (high - kCp1252High));
+        else return false;
+        return true;
+    }
+    static iconv_t converter = iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string in(one);
+    char converted[8];
+    char* from = in.data();
+    char* to = converted;
+    size_t fromLeft = in.size(), toLeft = sizeof converted;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) return false;
+    out.append(converted, sizeof converted - toLeft);
+    return true;
 }
 
 }  // namespace
 
 std::string utf8ToAnsi(std::string_view text) {
     std::string out;
-    if (ansiCodePage() != 932) {
-        for (size_t at = 0; at < text.size();) {
-            char32_t c = nextCodePoint(text, at);
-            const char32_t* high = std::find(kCp1252High, kCp1252High + 32, c);
-            if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) out += static_cast<char>(c);
-            else if (high != kCp1252High + 32) out += static_cast<char>(0x80 + (high - kCp1252High));
-            else out += '?';
-        }
-        return out;
-    }
-    static iconv_t converter = iconv_open("CP932", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return std::string(text.size(), '?');
     for (size_t at = 0; at < text.size();) {
         size_t start = at;
-        nextCodePoint(text, at);
-        std::string one(text.substr(start, at - start));
-        char converted[8];
-        char* from = one.data();
-        char* to = converted;
-        size_t fromLeft = one.size(), toLeft = sizeof converted;
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) out += '?';
-        else out.append(converted, sizeof converted - toLeft);
+        char32_t c = nextCodePoint(text, at);
+        if (!appendAnsi(text.substr(start, at - start), c, out)) out += '?';
     }
     return out;
+}
+
+bool utf8ToAnsiExactly(std::string_view text, std::string& out, char32_t& lacking) {
+    out.clear();
+    out.reserve(text.size());  // never longer: a password is never moved, leaving a copy behind
+    for (size_t at = 0; at < text.size();) {
+        size_t start = at;
+        char32_t c = nextCodePoint(text, at);
+        if (appendAnsi(text.substr(start, at - start), c, out)) continue;
+        lacking = c;
+        return false;
+    }
+    return true;
 }
 
 size_t findSeparator(std::string_view text, size_t from) {

@@ -41,9 +41,18 @@ uint64_t foldedHash(std::string_view name);
 // characters of the same number, so that each converts back.
 bool ansiToUtf8(std::string_view name, std::string& out);
 
+// The same, for text to be shown: each character that does not convert (a
+// lead byte without its trail) is '?'.
+std::string ansiToUtf8OrMark(std::string_view name);
+
 // A UTF-8 name in the code page; '?' for each character it lacks, as Windows
 // converts.
 std::string utf8ToAnsi(std::string_view text);
+
+// A UTF-8 text in the code page, as typed text must be: false when it holds
+// a character the code page lacks, which is then in `lacking` (0x110000 for
+// bytes that are no UTF-8).
+bool utf8ToAnsiExactly(std::string_view text, std::string& out, char32_t& lacking);
 
 // The position of the next backslash at or after `from` that is a character
 // of its own, not the trail byte of a double-byte character; npos when none.

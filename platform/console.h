@@ -1,7 +1,19 @@
-// The two console services behind the credential prompt. On Windows they sit
-// on "CONIN$" and "CONOUT$"; the simulated backend reads and writes the
-// controlling terminal.
+// The console: its two services behind the credential prompt, and the edge
+// text crosses at. On Windows they sit on "CONIN$" and "CONOUT$"; on Linux
+// on the controlling terminal.
 #pragma once
+
+// Once, as the run starts: the program's arguments in the ANSI code page,
+// and standard output written from it, as Windows hands them to a console
+// program. On Linux, where the command line and the terminal speak the
+// locale's character set, they are converted; null, after a line on
+// standard error, when an argument holds a character the code page cannot
+// hold: it is never sent mangled.
+char** OpenConsole(int argc, char** argv);
+
+// Whether a byte of a name reaches the console screen as a control
+// character, which moves the cursor or reprograms the terminal.
+bool ConsoleShowsAsControl(unsigned char byte);
 
 // A field of the prompt is about to be read, after promptText was shown. On
 // Linux a program may answer it in place of the terminal (VESKCFG_ASKPASS);

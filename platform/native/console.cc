@@ -88,3 +88,8 @@ int ConsoleWriteByte(int byte) {
 void ConsoleEndKeys() { pendingCode = -1; }
 
 void ConsoleStartField(const char*) {}
+
+// The C runtime hands a console program its arguments in the ANSI code page.
+char** OpenConsole(int, char** argv) { return argv; }
+
+bool ConsoleShowsAsControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }

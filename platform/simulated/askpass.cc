@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/simulated/console_charset.h"
 #include "platform/simulated/signals.h"
+#include "platform/simulated/trace.h"
 
 namespace sim {
 
@@ -85,13 +87,14 @@ std::string askpassKeys(const char* promptText) {
     int answer[2];
     if (pipe2(answer, O_CLOEXEC) != 0) return {kEscape};
     std::fflush(stdout);  // the prompt's text is out before the program can show anything
+    std::string asked = ansiToLocale(promptText);  // the program speaks the locale's character set
     pid_t child = fork();
     if (child < 0) {
         close(answer[0]);
         close(answer[1]);
         return {kEscape};
     }
-    if (child == 0) becomeProgram(program(), promptText, answer[1]);
+    if (child == 0) becomeProgram(program(), asked.c_str(), answer[1]);
     close(answer[1]);
     // A signal while the program runs ends the prompt as Esc, as at the
     // keyboard; the program is asked to end too.
@@ -102,12 +105,20 @@ std::string askpassKeys(const char* promptText) {
     if (promptInterrupted()) kill(child, SIGTERM);
     bool answered = succeeded(child) && wrote && !promptInterrupted();
     promptSignalsOff();
+    std::string keys;
+    keys.reserve(line.size() + 1);  // held in one place, never moved
+    char32_t lacking = 0;
+    if (answered && !localeToAnsi(line, keys, lacking)) {
+        diagnose("VESKCFG_ASKPASS answered with %s: the prompt ends as Esc.", lackingText(lacking).c_str());
+        answered = false;
+    }
+    explicit_bzero(line.data(), line.size());
     if (!answered) {
-        explicit_bzero(line.data(), line.size());
+        explicit_bzero(keys.data(), keys.size());
         return {kEscape};
     }
-    line += kEnter;
-    return line;
+    keys += kEnter;
+    return keys;
 }
 
 }  // namespace sim

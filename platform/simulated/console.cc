@@ -15,9 +15,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/simulated/askpass.h"
+#include "platform/simulated/console_charset.h"
 #include "platform/simulated/key_decoder.h"
 #include "platform/simulated/signals.h"
 #include "platform/simulated/terminal.h"
@@ -33,6 +36,7 @@ bool taken = false;    // the run has the terminal in its own modes
 bool rawMode = false;  // a prompt reads keys
 struct termios originalMode, heldMode;
 sim::KeyValues pendingValues;
+std::string echoHeld;      // a lead byte whose trail is not echoed yet
 bool answering = false;    // the field's keys are a program's answer
 std::string answeredKeys;  // that answer, with its Enter, or an Esc
 size_t answeredAt = 0;     // the next of them to read
@@ -118,7 +122,53 @@ int nextByte(bool briefly) {
     }
 }
 
+// A character typed on a terminal of the locale: its one or two bytes of
+// the code page. One the code page lacks ends the prompt as Esc, after
+// saying so: a name or a password is never sent mangled.
+bool readCharacter(int first, const sim::NextByte& next, sim::KeyValues& values) {
+    std::string bytes(1, static_cast<char>(first)), ansi;
+    char32_t lacking = 0;
+    sim::TypedCharacter read;
+    while ((read = sim::typedCharacter(bytes, ansi, lacking)) == sim::TypedCharacter::kPartial) {
+        int more = next(true);
+        if (more == sim::kInputFailed) return false;
+        if (more == sim::kNoByteYet) {  // a character cut short is none
+            read = sim::TypedCharacter::kRefused;
+            lacking = sim::kNoCharacter;
+            break;
+        }
+        bytes += static_cast<char>(more);
+    }
+    if (read == sim::TypedCharacter::kWhole) {
+        for (char byte : ansi) values.push(static_cast<unsigned char>(byte));
+    } else {
+        sim::diagnose("a key typed holds %s: the prompt ends as Esc.", sim::lackingText(lacking).c_str());
+        values.push(kEscape);
+    }
+    explicit_bzero(bytes.data(), bytes.size());
+    explicit_bzero(ansi.data(), ansi.size());
+    return true;
+}
+
 }  // namespace
+
+char** OpenConsole(int argc, char** argv) {
+    static std::vector<std::string> arguments;
+    static std::vector<char*> pointers;
+    arguments.assign(argv, argv + argc);
+    for (int i = 1; i < argc; ++i) {
+        char32_t lacking = 0;
+        if (sim::localeToAnsi(argv[i], arguments[i], lacking)) continue;
+        sim::diagnose("an argument holds %s: it is refused (error 123).", sim::lackingText(lacking).c_str());
+        return nullptr;
+    }
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    sim::convertStandardOutput();
+    return pointers.data();
+}
+
+bool ConsoleShowsAsControl(unsigned char byte) { return sim::showsAsControl(byte); }
 
 void ConsoleStartField(const char* promptText) {
     forgetAnswer();
@@ -132,7 +182,7 @@ void ConsoleStartField(const char* promptText) {
     if (haveTerminal || told) return;
     told = true;
     sim::diagnose("no terminal to ask for \"%s\" on: the prompt ends as Esc. VESKCFG_ASKPASS can name a program "
-                  "that answers it.", promptText);
+                  "that answers it.", sim::ansiToLocale(promptText).c_str());
 }
 
 int ConsoleReadKey() {
@@ -140,19 +190,34 @@ int ConsoleReadKey() {
     if (pendingValues.count) return pendingValues.take();
     if (terminal() < 0 || !enterRawMode()) return -1;
     while (!pendingValues.count) {
-        if (!sim::decodeKey(nextByte, pendingValues)) return sim::promptInterrupted() ? kEscape : -1;
+        bool read = sim::consoleConverts() ? sim::decodeKey(nextByte, pendingValues, readCharacter)
+                                           : sim::decodeKey(nextByte, pendingValues);
+        if (!read) return sim::promptInterrupted() ? kEscape : -1;
     }
     return pendingValues.take();
 }
 
+// The byte in the locale's character set; a lead byte waits for its trail.
 int ConsoleWriteByte(int byte) {
     if (answering) return byte & 0xFF;  // an answer is never echoed
     if (terminal() < 0) return -1;
     unsigned char out = static_cast<unsigned char>(byte);
-    ssize_t count;
-    while ((count = write(ttyFd, &out, 1)) < 0 && errno == EINTR) {
+    std::string shown(1, static_cast<char>(out));
+    if (sim::consoleConverts()) {
+        if (echoHeld.empty() && sim::isLeadByte(out)) {
+            echoHeld = shown;
+            return out;
+        }
+        shown = sim::ansiToLocale(echoHeld + shown);
+        echoHeld.clear();
     }
-    return count == 1 ? out : -1;
+    for (size_t written = 0; written < shown.size();) {
+        ssize_t count = write(ttyFd, shown.data() + written, shown.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return -1;
+        written += static_cast<size_t>(count);
+    }
+    return out;
 }
 
 void ConsoleEndKeys() {

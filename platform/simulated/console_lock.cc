@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/simulated/console_charset.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/terminal.h"
 #include "platform/simulated/trace.h"
@@ -23,11 +24,15 @@ constexpr size_t kHolderLength = 512;  // at most this much of the holder's line
 constexpr auto kQuietWait = std::chrono::seconds(1);  // waited before saying whom for
 constexpr auto kLookAgain = std::chrono::milliseconds(10);
 
+// The command line the holder wrote, in the code page, as the terminal may
+// show it: another run's bytes drive no terminal.
 std::string holderOf(int fd) {
     char text[kHolderLength] = {};
     ssize_t got = pread(fd, text, sizeof text - 1, 0);
     std::string holder(text, got > 0 ? static_cast<size_t>(got) : 0);
-    return holder.empty() ? "another run" : holder;
+    for (char& byte : holder)
+        if (sim::showsAsControl(static_cast<unsigned char>(byte))) byte = '?';
+    return holder.empty() ? "another run" : sim::ansiToLocale(holder);
 }
 
 }  // namespace

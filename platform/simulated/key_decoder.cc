@@ -106,13 +106,14 @@ bool decodeCsi(const NextByte& next, KeyValues& values) {
 
 }  // namespace
 
-bool decodeKey(const NextByte& next, KeyValues& values) {
+bool decodeKey(const NextByte& next, KeyValues& values, const ReadCharacter& character) {
     int byte = next(false);
     if (byte < 0) return false;
     if (byte == 127 || byte == 8) {  // the terminal's erase key is Backspace
         values.push(8);
         return true;
     }
+    if (byte >= 0x80 && character) return character(byte, next, values);
     if (byte != 27) {
         values.push(byte);
         return true;

@@ -26,9 +26,14 @@ struct KeyValues {
     void wipe();
 };
 
+// Reads the rest of a typed character whose first byte, 0x80 or more, was
+// first, and appends the code page's values for it; false when the input
+// failed. Without one, each such byte is a key of its own.
+using ReadCharacter = std::function<bool(int first, const NextByte& next, KeyValues& values)>;
+
 // Reads the bytes of one key and appends its values (none for a sequence that
 // stands for no key the console knows; at most two otherwise). False when the
 // input failed.
-bool decodeKey(const NextByte& next, KeyValues& values);
+bool decodeKey(const NextByte& next, KeyValues& values, const ReadCharacter& character = nullptr);
 
 }  // namespace sim

@@ -825,8 +825,9 @@ TEST(BothBackends, LinuxOverDomainAServersOwnAccount) {
 }
 
 // Names go to the server in UTF-16 from the ANSI code page and come back in
-// it, '?' for each character the code page lacks. S\xC9RVER (code page 1252)
-// is another name of DIST (smb-servers.sh --alias).
+// it, '?' for each character the code page lacks; Samba's net, a peer that
+// reads the UTF-16, sees each name as typed. S\xC9RVER (code page 1252) is
+// another name of DIST (smb-servers.sh --alias).
 TEST(BothBackends, LinuxOverSmbNames) {
     if (sambaLab().empty()) GTEST_SKIP() << "VESKCFG_SMB_LAB names no lab of Samba servers (scripts/smb-servers.sh)";
     SmbBackend smb;
@@ -835,22 +836,31 @@ TEST(BothBackends, LinuxOverSmbNames) {
     const std::string listed = "List all distributed servers for PRIM.\nPRIM is a primary.\n";
     struct {
         const char* codePage;
+        const char* locale;  // of the console: the command line and the output
         std::vector<std::string> args;
         std::string keys, out;
         std::vector<std::string> listAfter;
     } runs[] = {
-        {"1252", {"md", "PRIM", server}, "dadmin\rdsecret\r",
+        {"1252", "C", {"md", "PRIM", server}, "dadmin\rdsecret\r",
          "Assigning " + server + " to PRIM.\n" + prompt(server) + "PRIM is a primary.\n      attached server: ??\n" + kOk,
          {serverUtf8, katakana}},
-        {"932", {"ld", "PRIM"}, "",
+        {"932", "C", {"ld", "PRIM"}, "",
          listed + "      attached server: \x83\x41\x83\x43\n      attached server: S?RVER\n" + kOk, {serverUtf8, katakana}},
-        {"1252", {"rd", "PRIM", server}, "", "Removing " + server + " from PRIM .\n" + kOk, {katakana}},
+        {"932", "C.UTF-8", {"ld", "PRIM"}, "",
+         listed + "      attached server: " + katakana + "\n      attached server: S?RVER\n" + kOk, {serverUtf8, katakana}},
+        {"1252", "C", {"rd", "PRIM", server}, "", "Removing " + server + " from PRIM .\n" + kOk, {katakana}},
+        // Typed in UTF-8, the name reaches the server as its peers read it.
+        {"1252", "C.UTF-8", {"md", "PRIM", "s\xC3\xA9rver"}, "dadmin\rdsecret\r",
+         "Assigning " + serverUtf8 + " to PRIM.\n" + prompt(serverUtf8) + "PRIM is a primary.\n      attached server: ??\n" + kOk,
+         {serverUtf8, katakana}},
+        {"1252", "C.UTF-8", {"ld", "PRIM"}, "",
+         listed + "      attached server: ??\n      attached server: " + serverUtf8 + "\n" + kOk, {serverUtf8, katakana}},
     };
     for (const auto& run : runs) {
-        SCOPED_TRACE(std::string(run.codePage) + " " + run.args[0]);
+        SCOPED_TRACE(std::string(run.codePage) + " " + run.locale + " " + run.args[0]);
         RunOptions options;
         options.keys = {run.keys};
-        options.environment = {{"VESKCFG_NETWORK", "smb"}, {"VESKCFG_CODEPAGE", run.codePage}};
+        options.environment = {{"VESKCFG_NETWORK", "smb"}, {"VESKCFG_CODEPAGE", run.codePage}, {"LC_ALL", run.locale}};
         RunResult result = runVeskCfg(VESKCFG_BINARY, run.args, options);
         EXPECT_EQ(result.out, run.out);
         EXPECT_EQ(result.status, 0);

@@ -268,6 +268,104 @@ TEST(Signals, AtThePrompt) {
     }
 }
 
+// ---- the console's characters ---------------------------------------------
+
+// The command line, the keys and the output speak the locale's character
+// set; the names, the world's files and the servers the ANSI code page.
+TEST(Console, ConvertsAtItsEdge) {
+    const std::vector<std::pair<std::string, std::string>> utf8 = {{"LC_ALL", "C.UTF-8"}};
+    const std::string cafe = "CAF\xC3\x89", cafeAnsi = "CAF\xC9";
+    auto cafeExists = [&](TempWorld& w) {
+        primIsPrimary(w);
+        w.addComputer(cafeAnsi, {"d\xE9:pw"});
+    };
+    auto listing = [](TempWorld& w) {
+        primIsPrimary(w);
+        primLists(w, "\"CAF\xC9\"=hex(1):\n\"\x80\"=hex(1):\n");
+    };
+    const std::string listed = "List all distributed servers for PRIM.\nPRIM is a primary.\n";
+    const std::string refused = "VeskCfg: an argument holds U+65E5, which code page 1252 cannot hold: it is refused (error 123).\n";
+    runRows({
+        {"a name and an account typed in UTF-8 are the code page's", cafeExists, {"md", "prim", "caf\xC3\xA9"},
+         {"d\xC3\xA9\rpw\r"},
+         "Assigning " + cafe + " to PRIM.\n" + prompt(cafe) + "PRIM is a primary.\n             No attached servers\n" + kOk, 0,
+         both(recordIs(cafeAnsi, "PRIM", 1, "d\xE9", "pw"), hiveHas("PRIM", kListPath + "\"" + cafeAnsi + "\"")),
+         "d\xC3\xA9\r\n**\r\n", true, utf8},
+        {"names read are written in UTF-8", listing, {"ld", "PRIM"}, {},
+         listed + "      attached server: " + cafe + "\n      attached server: \xE2\x82\xAC\n" + kOk, 0, nullptr, "-", true,
+         utf8},
+        {"in the C locale, as bytes of the code page", listing, {"ld", "PRIM"}, {},
+         listed + "      attached server: " + cafeAnsi + "\n      attached server: \x80\n" + kOk, 0},
+        {"a character the code page lacks is refused", nullptr, {"md", "PRIM", "\xE6\x97\xA5"}, {}, "", 123,
+         [](TempWorld& w) { EXPECT_FALSE(w.exists("ALPHA/hklm.reg")); }, "-", true, utf8, refused},
+        {"bytes that are no UTF-8 are refused", nullptr, {"lp", "A\xC9"}, {}, "", 123, nullptr, "-", true, utf8,
+         "VeskCfg: an argument holds bytes that are no UTF-8 text: it is refused (error 123).\n"},
+        {"a typed character the code page lacks ends the prompt as Esc", nullptr, {"mp", "PRIM"}, {"ad\xE6\x97\xA5"},
+         "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ", 234, noRecord("PRIM"), "ad", true, utf8,
+         "VeskCfg: a key typed holds U+65E5, which code page 1252 cannot hold: the prompt ends as Esc.\n"},
+        {"code page 932: a name of two bytes", [](TempWorld& w) { w.addComputer("\x83\x41", {"admin:pw"}); },
+         {"lp", "\xE3\x82\xA2"}, {"admin\rpw\r"},
+         "List the primary of \xE3\x82\xA2.\n" + prompt("\xE3\x82\xA2") + "\xE3\x82\xA2 is not a secondary or primary.\n", 2,
+         nullptr, "-", true, {{"LC_ALL", "C.UTF-8"}, {"VESKCFG_CODEPAGE", "932"}}},
+    });
+}
+
+// VESKCFG_ASKPASS answers in the locale's character set, and is asked in it.
+TEST(Console, AskpassAnswersInTheLocale) {
+    struct {
+        const char* what;
+        std::string answer;
+        std::string out;
+        int status;
+        std::string err;
+    } rows[] = {
+        {"an account in UTF-8", "d\xC3\xA9", "Assigning CAF\xC3\x89 to PRIM.\n" + prompt("CAF\xC3\x89") +
+         "PRIM is a primary.\n             No attached servers\n" + kOk, 0, ""},
+        {"a character the code page lacks", "\xE6\x97\xA5",
+         "Assigning CAF\xC3\x89 to PRIM.\n Press <Esc> to quit \nCAF\xC3\x89 : Username = ", 234,
+         "VeskCfg: VESKCFG_ASKPASS answered with U+65E5, which code page 1252 cannot hold: the prompt ends as Esc.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempWorld world;
+        network(world);
+        primIsPrimary(world);
+        world.addComputer("CAF\xC9", {"d\xE9:pw"});
+        // It is asked in UTF-8 too: the server's name in its argument is.
+        world.write("askpass", "#!/bin/sh\ncase $1 in \"CAF\xC3\x89 : Username = \") echo '" + row.answer +
+                                   "' ;; *Password*) echo pw ;; *) echo wrong ;; esac\n");
+        chmod((world.root() + "/askpass").c_str(), 0700);
+        RunOptions options;
+        options.terminal = false;
+        options.environment = {{"LC_ALL", "C.UTF-8"}, {"VESKCFG_ASKPASS", world.root() + "/askpass"}};
+        RunResult run = runVeskCfg({"md", "PRIM", "caf\xC3\xA9"}, options);
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.err, row.err);
+    }
+}
+
+// Names on a terminal: what would drive it is shown as '?', in the C
+// locale (where bytes 0x80-0x9F are C1 controls) and in UTF-8 (where the
+// code page's bytes that convert to C1 controls are); into a pipe they go
+// as they are.
+TEST(Console, NoNameDrivesTheTerminal) {
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        TempWorld world;
+        network(world);
+        primIsPrimary(world);
+        primLists(world, "\"\x81x\"=hex(1):\n\"\x9b\x31m\"=hex(1):\n\"a\\x1b[2J\"=hex(1):\n");
+        RunOptions options;
+        options.outputOnTerminal = true;
+        options.environment = {{"LC_ALL", locale}};
+        RunResult run = runVeskCfg({"ld", "PRIM"}, options);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_FALSE(drivesTerminal(run.echo)) << run.echo;
+        EXPECT_NE(run.echo.find("attached server: ?x"), std::string::npos) << run.echo;
+    }
+}
+
 // ---- mp -------------------------------------------------------------------
 
 TEST(MakePrimary, Rows) {

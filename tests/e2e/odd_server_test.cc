@@ -102,6 +102,20 @@ TEST_F(OddServer, EveryWrongAnswerIsACodeNeverSuccess) {
     }
 }
 
+// Names of C0 and C1 controls on a terminal, in the C locale and in UTF-8:
+// nothing reaches it that drives it.
+TEST_F(OddServer, NoNameDrivesTheTerminal) {
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        RunOptions options;
+        options.outputOnTerminal = true;
+        options.environment = {{"LC_ALL", locale}};
+        RunResult result = run(R"({"list": ["A\u001b[2JB", "\u009b31m", "\u0081x", "\u0007", "\u009d"]})", {"ld", "ODD"}, options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_FALSE(drivesTerminal(result.echo)) << result.echo;
+    }
+}
+
 // rd whose DeleteValue gets a fault Samba maps to 0: DIST's record is
 // written back, and nothing says the change was made.
 TEST_F(OddServer, AFailedUnlinkPutsTheRecordBack) {

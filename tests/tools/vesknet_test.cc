@@ -183,6 +183,35 @@ TEST(Vesknet, HostileNamesReachNoTerminalRaw) {
     }
 }
 
+// Names on the command line and in text output are in the locale's
+// character set, in the world in the code page; DOT is UTF-8, as Graphviz
+// reads it, whatever the locale.
+TEST(Vesknet, NamesInTheLocale) {
+    TempWorld world;
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    world.addComputer("PRIM");
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    world.write("PRIM/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"
+                                 "\"\x81x\"=hex(1):\n");
+    auto run = [](const char* locale, const std::vector<std::string>& arguments) {
+        RunOptions options;
+        options.environment = {{"LC_ALL", locale}};
+        return runVeskCfg(VESKNET_BINARY, arguments, options);
+    };
+    ASSERT_EQ(run("C.UTF-8", {"add", "caf\xC3\xA9", "--account", "d\xC3\xA9:pw"}).status, 0);
+    EXPECT_EQ(world.read("caf\xE9/accounts"), "d\xE9:pw\n");
+    RunResult refused = run("C.UTF-8", {"add", "\xE6\x97\xA5"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "vesknet: a name holds U+65E5, which code page 1252 cannot hold\n");
+    // The undefined byte 0x81 is a C1 control in UTF-8: escaped there.
+    EXPECT_NE(run("C.UTF-8", {"show"}).out.find("\ncaf\xC3\xA9 "), std::string::npos);
+    EXPECT_NE(run("C.UTF-8", {"show"}).out.find(" lists: \\x81x\n"), std::string::npos);
+    EXPECT_NE(run("C", {"show"}).out.find("\ncaf\xE9 "), std::string::npos);
+    EXPECT_NE(run("C", {"show"}).out.find(" lists: \x81x\n"), std::string::npos);
+    for (const char* locale : {"C", "C.UTF-8"}) EXPECT_NE(run(locale, {"graph"}).out.find("\"caf\xC3\xA9\""), std::string::npos);
+}
+
 // A hive that cannot be read is a finding, and says nothing about the
 // records it would list; the console's own store makes the world unreadable.
 TEST(Vesknet, UnreadableHivesAreFindings) {

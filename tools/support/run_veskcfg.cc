@@ -254,3 +254,15 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
     close(slave);
     return result;
 }
+
+bool drivesTerminal(const std::string& shown) {
+    for (size_t at = 0; at < shown.size(); ++at) {
+        unsigned char byte = static_cast<unsigned char>(shown[at]);
+        unsigned char next = at + 1 < shown.size() ? static_cast<unsigned char>(shown[at + 1]) : 0;
+        bool trail = at > 0 && static_cast<unsigned char>(shown[at - 1]) >= 0xC0;  // a byte of a UTF-8 character
+        if ((byte < 0x20 && byte != '\n' && byte != '\r') || byte == 0x7F) return true;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) return true;
+        if (byte >= 0x80 && byte <= 0x9F && !trail) return true;
+    }
+    return false;
+}

@@ -49,3 +49,7 @@ struct RunOptions {
 bool waitsForALock(pid_t process);
 
 RunResult runVeskCfg(const char* binary, const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// Whether what a run wrote on its terminal holds a byte that drives one:
+// C0 but the line ends, DEL, and C1, raw (0x80-0x9F) or in UTF-8.
+bool drivesTerminal(const std::string& shown);

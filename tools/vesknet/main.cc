@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/simulated/console_charset.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
 #include "platform/simulated/world.h"
@@ -38,6 +39,29 @@ int fail(const std::string& why) {
     return kFailed;
 }
 
+// A name as text output shows it: control characters, which a name read
+// from a hand-edited file or a server may hold, and backslashes written \xHH
+// and \\, so that nothing reaches the terminal raw and every name reads one
+// way. Still in the code page: the line it goes in is converted whole. A
+// path (ansi false) is in the locale's character set already.
+std::string printable(const std::string& name, bool ansi = true) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : name) {
+        // A byte the locale's conversion makes a C1 control too; in the C
+        // locale bytes go out as they are, for the scripts that read them.
+        if (byte < 0x20 || byte == 0x7F || (ansi && sim::consoleConverts() && sim::showsAsControl(byte))) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            if (byte == '\\') out += '\\';
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 // The folder of an existing computer, or empty after saying why.
 std::string computerFolder(const Settings& settings, const std::string& name) {
     if (!std::filesystem::is_directory(settings.world)) {
@@ -45,7 +69,7 @@ std::string computerFolder(const Settings& settings, const std::string& name) {
         return {};
     }
     std::string folder = sim::findComputerFolder(name);
-    if (folder.empty()) fail("no computer " + name + " in " + settings.world + " (vesknet add makes one)");
+    if (folder.empty()) fail("no computer " + sim::ansiToLocale(printable(name)) + " in " + settings.world + " (vesknet add makes one)");
     return folder;
 }
 
@@ -79,7 +103,7 @@ int init(const Settings& settings) {
 }
 
 int add(const Settings& settings, const std::string& name, const std::vector<std::string>& accounts) {
-    if (!sim::isComputerName(name)) return fail("\"" + name + "\" cannot be a computer's name");
+    if (!sim::isComputerName(name)) return fail("\"" + sim::ansiToLocale(printable(name)) + "\" cannot be a computer's name");
     if (!std::filesystem::is_directory(settings.world))
         return fail(settings.world + ": no such world (vesknet init makes one)");
     std::string folder = sim::findComputerFolder(name);
@@ -121,24 +145,8 @@ int setFault(const Settings& settings, const std::string& name, const std::strin
     return replaceFile(folder, "faults", fileText(folder + "/faults") + line);
 }
 
-// A name as text output shows it: control characters, which a name read
-// from a hand-edited file may hold, and backslashes written \xHH and \\, so
-// that nothing reaches the terminal raw and every name reads one way.
-std::string printable(const std::string& name) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char byte : name) {
-        if (byte < 0x20 || byte == 0x7F) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        } else {
-            if (byte == '\\') out += '\\';
-            out += static_cast<char>(byte);
-        }
-    }
-    return out;
-}
+// A line of text output, written in the locale's character set.
+void printConverted(const std::string& line) { std::printf("%s\n", sim::ansiToLocale(line).c_str()); }
 
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
@@ -218,7 +226,7 @@ nlohmann::json asJson(const vesknet::NetworkView& view) {
 // One line of text output, without the blanks that padding left at its end.
 void printLine(std::string line) {
     line.erase(line.find_last_not_of(' ') + 1);
-    std::printf("%s\n", line.c_str());
+    printConverted(line);
 }
 
 std::string padded(const std::string& text, size_t width) {
@@ -226,7 +234,9 @@ std::string padded(const std::string& text, size_t width) {
 }
 
 void showText(const vesknet::NetworkView& view) {
-    printLine("World " + printable(view.world) + ", console " + printable(view.console) + ".");
+    // The world is a path, in the locale's character set already.
+    std::printf("World %s, console %s.\n", printable(view.world, false).c_str(),
+                sim::ansiToLocale(printable(view.console)).c_str());
     printLine("");
     const std::string indent(16, ' ');
     for (const vesknet::Computer& computer : view.computers) {
@@ -270,16 +280,17 @@ int check(const Settings& settings) {
     if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
     std::vector<vesknet::Finding> findings = vesknet::audit(view);
     for (const vesknet::Finding& finding : findings)
-        std::printf("%s; mend: %s\n", printable(finding.problem).c_str(), printable(finding.mend).c_str());
+        printConverted(printable(finding.problem) + "; mend: " + printable(finding.mend));
     if (findings.empty()) std::printf("consistent: every record and every list agree.\n");
     return findings.empty() ? 0 : 1;
 }
 
-// A DOT identifier: quotes and backslashes escaped, control characters
-// (a NUL would end the text) written as \xHH.
+// A DOT identifier in UTF-8, Graphviz's character set: quotes and
+// backslashes escaped, control characters (a NUL would end the text)
+// written as \xHH.
 std::string quotedId(const std::string& text) {
     std::string out = "\"";
-    for (char c : printable(text)) {
+    for (char c : sim::ansiToUtf8OrMark(printable(text))) {
         if (c == '"') out += '\\';
         out += c;
     }
@@ -437,6 +448,20 @@ int main(int argc, char** argv) {
         // As the manual says: one line, and 2.
         std::fprintf(stderr, "vesknet: %s (vesknet --help says how)\n", wrong.what());
         return kFailed;
+    }
+    // Names and accounts as VeskCfg takes them: from the locale's character
+    // set into the code page, never mangled.
+    for (std::string* text : {&name, &settings.console}) {
+        std::string ansi;
+        char32_t lacking = 0;
+        if (!sim::localeToAnsi(*text, ansi, lacking)) return fail("a name holds " + sim::lackingText(lacking));
+        *text = ansi;
+    }
+    for (std::string& account : accounts) {
+        std::string ansi;
+        char32_t lacking = 0;
+        if (!sim::localeToAnsi(account, ansi, lacking)) return fail("an account holds " + sim::lackingText(lacking));
+        account = ansi;
     }
     if (callsCommand->parsed()) {
         for (size_t i = 0; i < sim::kCallCount; ++i) std::printf("%s\n", sim::callName(static_cast<sim::Call>(i)));

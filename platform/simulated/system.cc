@@ -65,6 +65,7 @@ const SystemMessage kMessages[] = {
     {ERROR_ACCOUNT_DISABLED, "This user can't sign in because this account is currently disabled.\r\n"},
     {ERROR_TIME_SKEW, "There is a time and/or date difference between the client and server.\r\n"},
     {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
+    {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
     {RPC_S_UNKNOWN_IF, "The interface is unknown.\r\n"},
     {RPC_S_CALL_FAILED, "The remote procedure call failed.\r\n"},
     {RPC_S_CALL_FAILED_DNE, "The remote procedure call failed and did not execute.\r\n"},

@@ -19,6 +19,7 @@
 #                           given: calls on it get a context mismatch, as a
 #                           real server answers a handle it does not know
 #   "dropAtIndex": I        EnumValue of index I closes the SMB connection
+#   "stallAtIndex": [I, S]  EnumValue of index I is answered after S seconds
 #   "endless": true         EnumValue succeeds at every index ("E<index>")
 # Runs until it is killed; it logs to standard error.
 import json
@@ -28,6 +29,7 @@ import socket
 import struct
 import sys
 import threading
+import time
 import uuid
 
 sys.path.insert(0, '/usr/lib/python3/dist-packages')  # Debian's impacket, whatever python3 is first
@@ -230,6 +232,13 @@ class Pipe(DCERPCServer):
                 except OSError:
                     pass
             raise Dropped()
+        stall = behaviour.get('stallAtIndex')
+        if stall and stall[0] == index:
+            self.registry.lock.release()  # the other pipes go on meanwhile
+            try:
+                time.sleep(stall[1])
+            finally:
+                self.registry.lock.acquire()
         fault = behaviour.get('enumFault')
         if fault and fault[0] == index:
             raise Fault(fault[1])

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -306,6 +307,76 @@ TEST_F(VesknetOverSmb, CutAtEveryRequestTheMendsMakeItWhole) {
                 "run, each consistent afterwards\n",
                 cuts, said, withFindings, mendsRun);
     EXPECT_GE(cuts, 100);
+}
+
+// The process of vesknet's that reads server (a child of vesknet whose
+// connection to it is open), or 0.
+pid_t readerOf(pid_t vesknet) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        char state;
+        long parent = 0;
+        if (rest >> state >> parent && parent == vesknet) return static_cast<pid_t>(std::stol(pid));
+    }
+    return 0;
+}
+
+// A primary that keeps its reader waiting, walks a list without end, or
+// whose reader dies or answers with a fault is a finding, never a list, and
+// the reading ends in its time.
+TEST_F(VesknetOverSmb, AReaderGivenUpOrDeadIsAFinding) {
+    if (!std::filesystem::exists(sambaLab() + "/ODD")) GTEST_SKIP() << "no ODD in the lab (smb-servers.sh --odd ODD=...)";
+    world.storeRecord("ODD", "ODD", "admin", "psecret", 0);
+    const std::string mend = "; mend: check again once ODD can be reached with the account stored for it (VeskCfg lp ODD "
+                             "shows why it cannot)\n";
+    struct {
+        const char* what;
+        std::string behaviour;
+        bool killReader;
+        std::string finding;
+    } rows[] = {
+        {"a server that keeps it waiting", R"({"list": ["A", "B"], "stallAtIndex": [1, 30]})", false,
+         "ODD: 1460 This operation returned because the timeout period expired." + mend},
+        {"a list without end", R"({"list": [], "endless": true})", false,
+         "ODD: 1460 This operation returned because the timeout period expired." + mend},
+        {"a reader that dies", R"({"list": ["A"], "stallAtIndex": [0, 30]})", true,
+         "ODD: its reader ended with signal 9 before it had answered" + mend},
+        {"a fault Samba maps to 0", R"({"list": ["A", "B"], "enumFault": [1, 65536]})", false,
+         "ODD: 1726 The remote procedure call failed." + mend},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::ofstream(sambaLab() + "/ODD/behaviour") << row.behaviour;
+        RunOptions options;
+        options.terminal = false;
+        options.environment = {{"VESKCFG_NETWORK", "smb"}};
+        std::thread killer;
+        if (row.killReader) {
+            options.afterTyping = [&](pid_t child, int) {
+                killer = std::thread([child] {
+                    for (int i = 0; i < 500; ++i, usleep(10000))
+                        if (pid_t reader = readerOf(child)) {
+                            usleep(300000);  // in its walk
+                            kill(reader, SIGKILL);
+                            return;
+                        }
+                });
+            };
+        }
+        auto started = std::chrono::steady_clock::now();
+        RunResult checked = runVeskCfg(VESKNET_BINARY, {"--timeout", "3", "check"}, options);
+        if (killer.joinable()) killer.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_EQ(checked.out, row.finding);
+        EXPECT_EQ(checked.status, 1);
+        EXPECT_EQ(world.read("CONSOLE/connections"), "") << "a reader's connection left behind";
+    }
 }
 
 // A primary that cannot be reached is a finding of its own, with the code

@@ -31,7 +31,7 @@ constexpr int kFailed = 2;  // the world cannot be read or changed, or the comma
 struct Settings {
     std::string world;
     std::string console;
-    unsigned jobs = 16;  // primaries read at once over a real network
+    vesknet::RemoteReading reading;  // of the primaries of a real network
 };
 
 int fail(const std::string& why) {
@@ -268,7 +268,7 @@ void showText(const vesknet::NetworkView& view) {
 int show(const Settings& settings, bool json) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.reading)) return fail(why);
     if (json) std::printf("%s\n", asJson(view).dump(2).c_str());
     else showText(view);
     return 0;
@@ -277,7 +277,7 @@ int show(const Settings& settings, bool json) {
 int check(const Settings& settings) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.reading)) return fail(why);
     std::vector<vesknet::Finding> findings = vesknet::audit(view);
     for (const vesknet::Finding& finding : findings)
         printConverted(printable(finding.problem) + "; mend: " + printable(finding.mend));
@@ -365,7 +365,7 @@ int drawSvg(const std::string& dot, const std::string& target) {
 int graph(const Settings& settings, const std::string& format, const std::string& output) {
     vesknet::NetworkView view;
     std::string why;
-    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.jobs)) return fail(why);
+    if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.reading)) return fail(why);
     std::string dot = dotOf(view);
     std::string target = output.empty() ? "/dev/stdout" : output;
     if (format == "dot") {
@@ -390,10 +390,14 @@ int main(int argc, char** argv) {
     app.add_option("--console", settings.console,
                    "The computer VeskCfg runs on (default: VESKCFG_COMPUTERNAME, else the host's name)")
         ->type_name("NAME");
-    app.add_option("--jobs", settings.jobs,
+    app.add_option("--jobs", settings.reading.jobs,
                    "On a real network (VESKCFG_NETWORK=smb), how many primaries are read at once (16)")
         ->check(CLI::Range(1u, 256u))
         ->type_name("N");
+    app.add_option("--timeout", settings.reading.seconds,
+                   "On a real network, how many seconds a primary is given to be read before it is a finding (120)")
+        ->check(CLI::Range(1u, 86400u))
+        ->type_name("SECONDS");
 
     auto* initCommand = app.add_subcommand("init", "Create the world (folders 0700) and the console's computer");
     std::string name;

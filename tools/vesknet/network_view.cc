@@ -134,7 +134,7 @@ const Record* NetworkView::record(const std::string& server) const {
 }
 
 bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why,
-                 unsigned jobs) {
+                 const RemoteReading& reading) {
     sim::injectFaults(false);  // the world as it is, not as a faults file would make a call see it
     view = NetworkView();
     view.world = world;
@@ -168,7 +168,7 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
     view.connections = linesOfFile(folder + "/connections");
     if (!readRecords(folder, view, why)) return false;
     view.realNetwork = sim::onRealNetwork();
-    if (view.realNetwork) readRemoteLists(view, jobs);
+    if (view.realNetwork) readRemoteLists(view, reading);
     return true;
 }
 

@@ -57,17 +57,25 @@ struct NetworkView {
     std::unordered_map<std::string, size_t> computerAt, recordAt;
 };
 
+// How the primaries of a real network are read: `jobs` at once, each given
+// up after `seconds`.
+struct RemoteReading {
+    unsigned jobs = 16;
+    unsigned seconds = 120;
+};
+
 // Reads the world; on a real network (VESKCFG_NETWORK=smb) each primary the
-// console's records name is read over the network too, up to jobs at once,
-// with the account stored for it, never asking for one. False, with why,
-// when it cannot be read: no such folder, or a console store that cannot be
-// read or parsed.
+// console's records name is read over the network too, with the account
+// stored for it, never asking for one. False, with why, when it cannot be
+// read: no such folder, or a console store that cannot be read or parsed.
 bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why,
-                 unsigned jobs = 16);
+                 const RemoteReading& reading = {});
 
 // The lists of the primaries the view's records name, read over the network
-// into view.computers (remote_lists.cc).
-void readRemoteLists(NetworkView& view, unsigned jobs);
+// into view.computers (remote_lists.cc). A primary whose reader did not
+// answer in time, or ended without a whole answer, is unreachable, and says
+// why.
+void readRemoteLists(NetworkView& view, const RemoteReading& reading);
 
 // One inconsistency, and the VeskCfg command that mends it.
 struct Finding {

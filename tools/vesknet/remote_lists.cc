@@ -8,6 +8,7 @@
 // order they answer in.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,12 +34,17 @@ namespace vesknet {
 namespace {
 
 // What one primary's process found, as it travels on the pipe: a first line
-// "list", "none" (no list key) or "unreachable CODE", then each name in hex.
+// "list", "none" (no list key) or "unreachable CODE", then each name in hex,
+// then "end": an answer without it was cut short. "failed": no whole answer
+// came, for the reason in `why`.
 struct Found {
     std::string kind;
     DWORD code = 0;
     std::vector<std::string> names;
+    std::string why;
 };
+
+Found unreachable(DWORD code) { return {"unreachable", code, {}, ""}; }
 
 std::string bytesOf(const std::string& hex) {
     std::string out;
@@ -52,7 +58,7 @@ std::string bytesOf(const std::string& hex) {
 Found walkList(const std::string& server) {
     HKEY root = nullptr, list = nullptr;
     if (LONG code = RegConnectRegistryA(server.c_str(), HKEY_LOCAL_MACHINE, &root))
-        return {"unreachable", static_cast<DWORD>(code), {}};
+        return unreachable(static_cast<DWORD>(code));
     char path[MAX_PATH] = {};
     ZenthalListRoot(path, sizeof path);
     std::strncat(path, "\\VeskDistributedServers", sizeof path - std::strlen(path) - 1);
@@ -61,7 +67,7 @@ Found walkList(const std::string& server) {
     if (code == ERROR_FILE_NOT_FOUND) {
         found.kind = "none";
     } else if (code) {
-        found = {"unreachable", static_cast<DWORD>(code), {}};
+        found = unreachable(static_cast<DWORD>(code));
     } else {
         found.kind = "list";
         for (DWORD index = 0;; ++index) {
@@ -70,7 +76,7 @@ Found walkList(const std::string& server) {
             code = RegEnumValueA(list, index, name, &length, nullptr, nullptr, nullptr, nullptr);
             if (code == ERROR_NO_MORE_ITEMS) break;
             if (code) {
-                found = {"unreachable", static_cast<DWORD>(code), {}};
+                found = unreachable(static_cast<DWORD>(code));
                 break;
             }
             found.names.emplace_back(name, length);
@@ -87,7 +93,7 @@ Found readOne(const std::string& server, bool alreadyConnected) {
     ServerRoleRecord record = {};
     DWORD size = ROLE_RECORD_SIZE;
     if (StoredRecordLookup(server.c_str(), ROLE_RECORD_TYPE, &record, &size))
-        return {"unreachable", ERROR_LOGON_FAILURE, {}};  // no account stored for it: none can log on
+        return unreachable(ERROR_LOGON_FAILURE);  // no account stored for it: none can log on
     char user[CREDENTIAL_FIELD_SIZE + 1] = {}, password[CREDENTIAL_FIELD_SIZE + 1] = {};
     unscrambleText(record.userName, user);
     unscrambleText(record.password, password);
@@ -96,7 +102,7 @@ Found readOne(const std::string& server, bool alreadyConnected) {
                              RESOURCEUSAGE_CONNECTABLE, nullptr, remote.data(), nullptr, nullptr};
     DWORD code = WNetAddConnection2A(&resource, password, user, 0);
     std::memset(password, 0, sizeof password);
-    if (code) return {"unreachable", code, {}};
+    if (code) return unreachable(code);
     Found found = walkList(server);
     if (!alreadyConnected) WNetCancelConnection2A(remote.c_str(), 0, TRUE);
     return found;
@@ -105,6 +111,7 @@ Found readOne(const std::string& server, bool alreadyConnected) {
 void writeFound(int to, const Found& found) {
     std::string text = found.kind + (found.kind == "unreachable" ? " " + std::to_string(found.code) : "") + "\n";
     for (const std::string& name : found.names) text += hexOf(name) + "\n";
+    text += "end\n";
     for (size_t written = 0; written < text.size();) {
         ssize_t count = write(to, text.data() + written, text.size() - written);
         if (count <= 0) return;
@@ -113,18 +120,39 @@ void writeFound(int to, const Found& found) {
 }
 
 Found parseFound(const std::string& text) {
-    Found found = {"unreachable", ERROR_BAD_NETPATH, {}};  // a process that said nothing reached nothing
+    Found found;
+    if (text.size() < 4 || text.compare(text.size() - 4, 4, "end\n") != 0) return {"failed", 0, {}, ""};
     size_t end = text.find('\n');
-    if (end == std::string::npos) return found;
     std::string first = text.substr(0, end);
     found.kind = first.substr(0, first.find(' '));
     if (found.kind == "unreachable") found.code = static_cast<DWORD>(std::strtoul(first.c_str() + 12, nullptr, 10));
-    for (size_t at = end + 1; at < text.size();) {
+    for (size_t at = end + 1; at < text.size() - 4;) {
         size_t next = text.find('\n', at);
-        if (next == std::string::npos) break;
         found.names.push_back(bytesOf(text.substr(at, next - at)));
         at = next + 1;
     }
+    return found;
+}
+
+// What a reader's process left: its answer on the pipe, how it ended.
+struct Answer {
+    std::string text;
+    int status = 0;  // waitpid's
+    bool timedOut = false;
+};
+
+// The answer as found: a reader given up is a timeout (1460), one that
+// ended without a whole answer says how it ended.
+Found foundIn(const Answer& answer) {
+    if (answer.timedOut) return unreachable(ERROR_TIMEOUT);
+    Found found = parseFound(answer.text);
+    if (found.kind != "failed") return found;
+    if (WIFSIGNALED(answer.status))
+        found.why = "its reader ended with signal " + std::to_string(WTERMSIG(answer.status)) + " before it had answered";
+    else if (WIFEXITED(answer.status) && WEXITSTATUS(answer.status) != 0)
+        found.why = "its reader ended with status " + std::to_string(WEXITSTATUS(answer.status)) + " before it had answered";
+    else
+        found.why = "its reader ended before it had answered";
     return found;
 }
 
@@ -154,23 +182,46 @@ bool connectedTo(const NetworkView& view, const std::string& server) {
     return false;
 }
 
-// One process a primary, up to jobs at once; each one's answer in answers[i].
-std::vector<std::string> readInProcesses(const NetworkView& view, const std::vector<std::string>& servers,
-                                         unsigned jobs) {
+// A reader's connection, which it could not cancel: one it ended without
+// cancelling would outlive it, as on Windows.
+void cancelLeftBehind(const NetworkView& view, const std::string& server) {
+    if (connectedTo(view, server)) return;  // the console's own, before vesknet
+    std::string remote = "\\\\" + server + "\\ipc$";
+    WNetCancelConnection2A(remote.c_str(), 0, TRUE);
+}
+
+// One process a primary, up to jobs at once, each given up after the
+// reading's seconds; each one's answer in answers[i].
+std::vector<Answer> readInProcesses(const NetworkView& view, const std::vector<std::string>& servers,
+                                    const RemoteReading& reading) {
+    using Clock = std::chrono::steady_clock;
     struct Running {
         pid_t pid;
         int from;
         size_t server;
+        Clock::time_point deadline;
     };
-    std::vector<std::string> answers(servers.size());
+    std::vector<Answer> answers(servers.size());
     std::vector<Running> running;
     size_t next = 0, done = 0;
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = Clock::now();
     const bool showProgress = isatty(STDERR_FILENO) == 1;
     bool progressShown = false;
     std::fflush(stdout);
+    auto finish = [&](size_t i, bool timedOut) {
+        Answer& answer = answers[running[i].server];
+        if (timedOut) kill(running[i].pid, SIGKILL);
+        close(running[i].from);
+        while (waitpid(running[i].pid, &answer.status, 0) < 0 && errno == EINTR) {
+        }
+        answer.timedOut = timedOut;
+        if (timedOut || !WIFEXITED(answer.status) || WEXITSTATUS(answer.status) != 0)
+            cancelLeftBehind(view, servers[running[i].server]);
+        ++done;
+        running.erase(running.begin() + static_cast<long>(i));
+    };
     while (done < servers.size()) {
-        while (running.size() < std::max(1u, jobs) && next < servers.size()) {
+        while (running.size() < std::max(1u, reading.jobs) && next < servers.size()) {
             int pipeFds[2];
             if (pipe2(pipeFds, O_CLOEXEC) != 0) {  // no process for it: it reads as unreached
                 ++next;
@@ -190,31 +241,27 @@ std::vector<std::string> readInProcesses(const NetworkView& view, const std::vec
                 ++done;
                 continue;
             }
-            running.push_back({pid, pipeFds[0], next++});
+            running.push_back({pid, pipeFds[0], next++, Clock::now() + std::chrono::seconds(reading.seconds)});
         }
         std::vector<pollfd> waiting;
         for (const Running& each : running) waiting.push_back({each.from, POLLIN, 0});
         poll(waiting.data(), waiting.size(), 200);
-        for (size_t i = 0; i < running.size();) {
+        const auto now = Clock::now();
+        for (size_t i = 0, polled = 0; i < running.size(); ++polled) {
             char buffer[4096];
-            ssize_t count = waiting[i].revents ? read(running[i].from, buffer, sizeof buffer) : -1;
+            ssize_t count = waiting[polled].revents ? read(running[i].from, buffer, sizeof buffer) : -1;
             if (count > 0) {
-                answers[running[i].server].append(buffer, static_cast<size_t>(count));
+                answers[running[i].server].text.append(buffer, static_cast<size_t>(count));
                 ++i;
-                continue;
-            }
-            if (count < 0 && !(waiting[i].revents & (POLLHUP | POLLERR))) {
+            } else if (count == 0 || (waiting[polled].revents & (POLLHUP | POLLERR))) {
+                finish(i, false);
+            } else if (now >= running[i].deadline) {
+                finish(i, true);
+            } else {
                 ++i;
-                continue;
             }
-            close(running[i].from);
-            while (waitpid(running[i].pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-            ++done;
-            running.erase(running.begin() + static_cast<long>(i));
-            waiting.erase(waiting.begin() + static_cast<long>(i));
         }
-        if (showProgress && std::chrono::steady_clock::now() - started > std::chrono::seconds(1)) {
+        if (showProgress && now - started > std::chrono::seconds(1)) {
             std::fprintf(stderr, "\rvesknet: %zu of %zu primaries read", done, servers.size());
             progressShown = true;
         }
@@ -225,7 +272,7 @@ std::vector<std::string> readInProcesses(const NetworkView& view, const std::vec
 
 }  // namespace
 
-void readRemoteLists(NetworkView& view, unsigned jobs) {
+void readRemoteLists(NetworkView& view, const RemoteReading& reading) {
     // Every primary the console's records name, but the console itself,
     // whose list its own registry holds.
     std::set<std::string> seen;
@@ -235,7 +282,7 @@ void readRemoteLists(NetworkView& view, unsigned jobs) {
         if (seen.insert(sim::upperText(record.primary)).second) primaries.push_back(record.primary);
     }
     std::sort(primaries.begin(), primaries.end());
-    std::vector<std::string> answers = readInProcesses(view, primaries, jobs);
+    std::vector<Answer> answers = readInProcesses(view, primaries, reading);
     for (size_t i = 0; i < primaries.size(); ++i) {
         auto known = view.computerAt.find(sim::upperText(primaries[i]));
         if (known == view.computerAt.end()) {
@@ -245,13 +292,14 @@ void readRemoteLists(NetworkView& view, unsigned jobs) {
             known = view.computerAt.emplace(sim::upperText(primaries[i]), view.computers.size() - 1).first;
         }
         Computer& computer = view.computers[known->second];
-        Found found = parseFound(answers[i]);
+        Found found = foundIn(answers[i]);
         computer.overNetwork = true;
         computer.hasList = found.kind == "list";
         computer.list = found.names;
         computer.listed.clear();
         for (const std::string& name : found.names) computer.listed.insert(sim::upperText(name));
         if (found.kind == "unreachable") computer.unreachable = codeAndText(found.code);
+        if (found.kind == "failed") computer.unreachable = found.why;
     }
     // The view is by name, as the world's folders are.
     std::vector<size_t> order(view.computers.size());

@@ -35,18 +35,18 @@ _vesknet() {
     while [ "$at" -lt "$COMP_CWORD" ]; do
         case ${COMP_WORDS[at]} in
             --world) world=$(_vesknet_unquoted "${COMP_WORDS[at+1]:-}"); at=$((at + 2)) ;;
-            --console | --jobs) at=$((at + 2)) ;;
+            --console | --jobs | --timeout) at=$((at + 2)) ;;
             -*) at=$((at + 1)) ;;
             *) command=${COMP_WORDS[at]}; break ;;
         esac
     done
     case $previous in
         --world) COMPREPLY=($(compgen -d -- "$current")); return ;;
-        --console | --jobs | --account | -o) return ;;
+        --console | --jobs | --timeout | --account | -o) return ;;
         --format) COMPREPLY=($(compgen -W "dot svg" -- "$current")); return ;;
     esac
     if [ -z "$command" ]; then
-        COMPREPLY=($(compgen -W "init add offline online fault calls show check graph --world --console --jobs --help --version" -- "$current"))
+        COMPREPLY=($(compgen -W "init add offline online fault calls show check graph --world --console --jobs --timeout --help --version" -- "$current"))
         return
     fi
     # Which word of the subcommand's is being completed, options left out.

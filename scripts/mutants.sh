@@ -42,7 +42,6 @@ mutants=(
   "lost-session-not-reported|platform/smb/status_codes.c|    if (among(status, kLost, sizeof kLost / sizeof kLost[0])) return kNetNameDeleted;\n||StatusCodes|OddServer|Vesknet.OverSamba"
   "walk-goes-on-after-a-failure|operations/common.cc|        if (code != ERROR_SUCCESS) walk.endCode = code;\n||ListRoles|BothBackends.LinuxOverSamba"
   "any-domain-gets-kerberos|platform/smb/winreg_client.c|namesRealm(domain, realm))|true)|BothBackends.LinuxOverDomain"
-  "server-account-gets-kerberos|platform/smb/winreg_client.c|if (domainNamed && namesServer(domain, host)) {|if (false) {|BothBackends.LinuxOverDomain"
   "netbios-name-unread|platform/smb/winreg_client.c|    if (strcasecmp(domain, realm) == 0) return true;\n|    return strcasecmp(domain, realm) == 0;\n|BothBackends.LinuxOverDomain"
   "edata-ignored|platform/smb/kdc_refusal.c|uint32_t exact = edataCode(edata, size);|uint32_t exact = 0 * edataCode(edata, size);|KdcRefusal|BothBackends.LinuxOverDomain"
   "edata-length-unchecked|platform/smb/kdc_refusal.c|    if ((size_t)(end - p) < size) return false;\n||KdcRefusal"

@@ -300,22 +300,14 @@ static bool namesRealm(const char *domain, const char *realm) {
     return named;
 }
 
-/* Whether domain names the server itself: "." or its name (the first label
- * of a name given with dots). */
-static bool namesServer(const char *domain, const char *host) {
-    if (strcmp(domain, ".") == 0) return true;
-    size_t label = namedByAddress(host) ? strlen(host) : strcspn(host, ".");
-    return strlen(domain) == label && strncasecmp(domain, host, label) == 0;
-}
-
 /* Gives the credentials the account as typed (DOMAIN\user, user@realm or
  * user) and picks how it logs on; each account goes only to the realm that
  * owns it. user@realm (in any letter case; realms are upper case) logs on
  * with Kerberos in that realm, user in krb5.conf's default realm, and
- * DOMAIN\user in it only where DOMAIN names that realm's domain: SERVER\user
- * and .\user are the server's own account, any other domain one this
- * machine's realm does not own, and both log on with NTLM alone, so that no
- * KDC counts their passwords against an account of its own. Kerberos also
+ * DOMAIN\user in it only where DOMAIN names that realm's domain. Any other
+ * domain is one this machine's realm does not own (SERVER\user and .\user
+ * the server's own account): NTLM alone, so that no KDC counts their
+ * passwords against an account of its own. Kerberos also
  * needs the server named, not given by address; the KDC is asked first, and
  * a refusal of the account ends the logon with Windows' code for it. NTLM
  * where no KDC answers within the time a server is given to be reached.
@@ -334,12 +326,10 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     const char *realm = at ? at + 1 : defaultRealm;
     const char *user = at ? talloc_strndup(name, name, (size_t)(at - name)) : cli_credentials_get_username(credentials);
     uint32_t code = KERBEROS_UNUSABLE;
-    if (domainNamed && namesServer(domain, host)) {
-        /* The server's own account: Windows names its domain after the server. */
-        if (strcmp(domain, ".") == 0) {
-            char *server = talloc_strndup(name, host, namedByAddress(host) ? strlen(host) : strcspn(host, "."));
-            if (server) cli_credentials_set_domain(credentials, server, CRED_SPECIFIED);
-        }
+    if (domainNamed && strcmp(domain, ".") == 0) {
+        /* This computer's account, the server's here: named after the server (its first label). */
+        char *server = talloc_strndup(name, host, namedByAddress(host) ? strlen(host) : strcspn(host, "."));
+        if (server) cli_credentials_set_domain(credentials, server, CRED_SPECIFIED);
     } else if (user && *user && realm && *realm && !namedByAddress(host) && (!domainNamed || namesRealm(domain, realm))) {
         code = kerberosLogon(user, realm, at != NULL || domainNamed, password, reachSeconds);
     }

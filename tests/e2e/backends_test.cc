@@ -801,11 +801,12 @@ int badPasswordCount(const std::string& user) {
 
 // Each account goes only to the realm that owns it: LONE's own admin,
 // typed LONE\admin or .\admin with LONE's password, logs on to LONE with
-// NTLM, and the domain's admin (another password) is never tried with it.
+// NTLM, as does one typed with a domain the realm does not own (LONE's
+// workgroup); the domain's admin (another password) is never tried with it.
 TEST(BothBackends, LinuxOverDomainAServersOwnAccount) {
     if (!domainLab()) GTEST_SKIP() << "VESKCFG_SMB_LAB has no domain controller (smb-servers.sh --dc DC1)";
     const int before = badPasswordCount("admin");
-    for (const std::string user : {"LONE\\admin", ".\\admin", "lone\\admin"}) {
+    for (const std::string user : {"LONE\\admin", ".\\admin", "lone\\admin", "WORKGROUP\\admin"}) {
         SCOPED_TRACE(user);
         TempWorld world;
         setenv("VESKCFG_COMPUTERNAME", "CONSOLE", 1);

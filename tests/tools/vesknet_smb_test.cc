@@ -260,7 +260,9 @@ TEST_F(VesknetOverSmb, CutAtEveryRequestTheMendsMakeItWhole) {
                         sambaList("PRIM")};
     };
     int cuts = 0, withFindings = 0, mendsRun = 0, said = 0;
+    std::string perCommand;
     for (const Command& command : commands) {
+        const int cutsBefore = cuts;
         for (const char* server : {"PRIM", "DIST"}) {
             for (const char* when : {"before", "after"}) {
                 for (int request = 1;; ++request) {
@@ -302,10 +304,11 @@ TEST_F(VesknetOverSmb, CutAtEveryRequestTheMendsMakeItWhole) {
                 }
             }
         }
+        perCommand += (perCommand.empty() ? "" : ", ") + command.args[0] + " " + std::to_string(cuts - cutsBefore);
     }
-    std::printf("%d runs cut, %d of them after the change was made (Transaction OK!), %d leaving findings, %d mends "
-                "run, each consistent afterwards\n",
-                cuts, said, withFindings, mendsRun);
+    std::printf("%d runs cut (%s), %d of them after the change was made (Transaction OK!), %d leaving findings, %d "
+                "mends run, each consistent afterwards\n",
+                cuts, perCommand.c_str(), said, withFindings, mendsRun);
     EXPECT_GE(cuts, 100);
 }
 

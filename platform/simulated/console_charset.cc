@@ -36,9 +36,10 @@ bool isTheCodePage(const std::string& name) {
 
 // Read once, from the environment, without setting the program's own
 // locale: nothing else the program does (its numbers, its case mapping,
-// which follows the code page) may change with it.
+// which follows the code page) may change with it. Never destroyed:
+// standard output's last flush, after the static objects are gone, needs it.
 const LocaleCharset& localeCharset() {
-    static const LocaleCharset found = [] {
+    static const LocaleCharset& found = *new LocaleCharset([] {
         locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
         if (!locale) return LocaleCharset{Charset::kBytes, "ANSI_X3.4-1968"};  // one not installed is C, as for every program
         std::string name = nl_langinfo_l(CODESET, locale);
@@ -47,7 +48,7 @@ const LocaleCharset& localeCharset() {
         if (name == "ANSI_X3.4-1968") return LocaleCharset{Charset::kBytes, name};
         if (isTheCodePage(name)) return LocaleCharset{Charset::kCodePage, name};
         return LocaleCharset{Charset::kOther, name};
-    }();
+    }());
     return found;
 }
 
@@ -163,10 +164,9 @@ namespace {
 
 // Standard output's stream once converted: what it is given goes out
 // converted on file descriptor 1, a lead byte whose trail has not come yet
-// held until it comes.
-struct ConvertedOutput {
-    std::string heldLead;
-};
+// held until it comes. Standard output is flushed for the last time after
+// the static objects are gone: nothing here needs destroying.
+char heldLead = 0;  // 0: none
 
 bool writeAll(int fd, const std::string& bytes) {
     for (size_t written = 0; written < bytes.size();) {
@@ -178,14 +178,13 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-ssize_t writeConverted(void* cookie, const char* buffer, size_t size) {
-    auto* output = static_cast<ConvertedOutput*>(cookie);
-    std::string text = output->heldLead + std::string(buffer, size);
-    output->heldLead.clear();
+ssize_t writeConverted(void*, const char* buffer, size_t size) {
+    std::string text = (heldLead ? std::string(1, heldLead) : std::string()) + std::string(buffer, size);
+    heldLead = 0;
     for (size_t at = 0; at < text.size(); ++at) {
         if (!isLeadByte(static_cast<unsigned char>(text[at]))) continue;
         if (at + 1 == text.size()) {
-            output->heldLead = text.substr(at);
+            heldLead = text[at];
             text.resize(at);
             break;
         }
@@ -194,19 +193,12 @@ ssize_t writeConverted(void* cookie, const char* buffer, size_t size) {
     return writeAll(STDOUT_FILENO, ansiToLocale(text)) ? static_cast<ssize_t>(size) : -1;
 }
 
-int closeConverted(void* cookie) {
-    auto* output = static_cast<ConvertedOutput*>(cookie);
-    bool written = output->heldLead.empty() || writeAll(STDOUT_FILENO, "?");
-    delete output;
-    return written ? 0 : EOF;
-}
-
 }  // namespace
 
 void convertStandardOutput() {
     if (!consoleConverts()) return;
-    cookie_io_functions_t functions = {nullptr, writeConverted, nullptr, closeConverted};
-    FILE* converted = fopencookie(new ConvertedOutput, "w", functions);
+    cookie_io_functions_t functions = {nullptr, writeConverted, nullptr, nullptr};
+    FILE* converted = fopencookie(nullptr, "w", functions);
     if (!converted) return;
     std::fflush(stdout);
     setvbuf(converted, nullptr, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);

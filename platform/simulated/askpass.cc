@@ -1,12 +1,14 @@
 #include "platform/simulated/askpass.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -37,42 +39,73 @@ const char* program() {
     _exit(127);
 }
 
-// Far more than a field takes; the line is held in one place, never moved.
-constexpr size_t kLongestKept = 255;
+// Bounds on the program, as sudo and ssh keep theirs: its answer is its
+// first line, read up to kLongestRead bytes, within its time (60 s, or
+// VESKCFG_ASKPASS_TIMEOUT); past that it is asked to end (SIGTERM), and made
+// to kGraceSeconds later (SIGKILL). A field keeps kFieldKeeps keys: a longer
+// answer is refused whole, never sent cut to a logon that would fail.
+constexpr size_t kLongestRead = 255;
+constexpr size_t kFieldKeeps = 20;
+constexpr int kGraceSeconds = 2;
+using Clock = std::chrono::steady_clock;
 
-// Everything the program writes, of which only the first line is kept: it
-// is not cut off while it writes.
-bool readFirstLine(int from, std::string& line) {
-    line.reserve(kLongestKept + 1);
-    bool wrote = false, lineEnded = false;
-    char buffer[512];
-    for (;;) {
-        ssize_t count = read(from, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            if (promptInterrupted()) break;
-            continue;
-        }
-        if (count <= 0) break;
-        wrote = true;
-        for (ssize_t i = 0; i < count && !lineEnded; ++i) {
-            if (buffer[i] == '\n') lineEnded = true;
-            else if (line.size() < kLongestKept) line += buffer[i];
-        }
-    }
-    explicit_bzero(buffer, sizeof buffer);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return wrote;
+Clock::duration timeGiven() {
+    const char* setting = std::getenv("VESKCFG_ASKPASS_TIMEOUT");
+    long seconds = setting && *setting ? std::strtol(setting, nullptr, 10) : 0;
+    return std::chrono::seconds(seconds >= 1 && seconds <= 3600 ? seconds : 60);
 }
 
-// True when the program ended by itself with status 0.
-bool succeeded(pid_t child) {
+int millisecondsUntil(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+enum class Read { kLine, kNothing, kTooLong, kTimedOut };
+
+// The program's first line, held in one place, never moved; what follows it
+// is never read.
+Read readFirstLine(int from, Clock::time_point deadline, std::string& line) {
+    line.reserve(kLongestRead + 1);
+    bool wrote = false;
+    char byte;
+    for (;;) {
+        struct pollfd ready = {from, POLLIN, 0};
+        int polled = poll(&ready, 1, millisecondsUntil(deadline));
+        if (polled < 0 && errno == EINTR) {
+            if (promptInterrupted()) return Read::kNothing;
+            continue;
+        }
+        if (polled == 0) return Read::kTimedOut;
+        ssize_t count = read(from, &byte, 1);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0 || byte == '\n') break;
+        wrote = true;
+        if (line.size() == kLongestRead) return Read::kTooLong;
+        line += byte;
+    }
+    byte = 0;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return wrote ? Read::kLine : Read::kNothing;
+}
+
+// True when the program ended by itself, with status 0, within its time;
+// past it, or on an interrupt, it is ended.
+bool endedWell(pid_t child, Clock::time_point deadline) {
     int status = 0;
     for (;;) {
-        if (waitpid(child, &status, 0) == child) break;
-        if (errno != EINTR) return false;
-        if (promptInterrupted()) kill(child, SIGTERM);
+        pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (ended < 0 && errno != EINTR) return false;
+        if (promptInterrupted() || Clock::now() >= deadline) break;
+        usleep(10000);
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    kill(child, SIGTERM);
+    for (auto killAt = Clock::now() + std::chrono::seconds(kGraceSeconds); Clock::now() < killAt; usleep(10000))
+        if (waitpid(child, &status, WNOHANG) == child) return false;
+    kill(child, SIGKILL);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return false;
 }
 
 }  // namespace
@@ -99,16 +132,25 @@ std::string askpassKeys(const char* promptText) {
     // A signal while the program runs ends the prompt as Esc, as at the
     // keyboard; the program is asked to end too.
     promptSignalsOn(nullptr);
+    const Clock::time_point deadline = Clock::now() + timeGiven();
     std::string line;
-    bool wrote = readFirstLine(answer[0], line);
-    close(answer[0]);
-    if (promptInterrupted()) kill(child, SIGTERM);
-    bool answered = succeeded(child) && wrote && !promptInterrupted();
+    Read read = readFirstLine(answer[0], deadline, line);
+    close(answer[0]);  // what it writes after its first line goes nowhere
+    bool answered = endedWell(child, deadline) && read == Read::kLine && !promptInterrupted();
     promptSignalsOff();
     std::string keys;
     keys.reserve(line.size() + 1);  // held in one place, never moved
     char32_t lacking = 0;
-    if (answered && !localeToAnsi(line, keys, lacking)) {
+    bool converted = answered && localeToAnsi(line, keys, lacking);
+    if (read == Read::kTimedOut || Clock::now() >= deadline) {
+        diagnose("VESKCFG_ASKPASS gave no answer within %lld s and was ended: the prompt ends as Esc.",
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(timeGiven()).count()));
+        answered = false;
+    } else if (read == Read::kTooLong || (converted && keys.size() > kFieldKeeps)) {
+        diagnose("VESKCFG_ASKPASS answered with more than the %zu characters a field keeps: the prompt ends as Esc, "
+                 "and nothing is sent cut short.", kFieldKeeps);
+        answered = false;
+    } else if (answered && !converted) {
         diagnose("VESKCFG_ASKPASS answered with %s: the prompt ends as Esc.", lackingText(lacking).c_str());
         answered = false;
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,48 @@ TEST(Askpass, AnswersThePromptForAScript) {
         EXPECT_EQ(run.echo.find("admin"), std::string::npos) << run.echo;  // an answer is never echoed
         EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
         EXPECT_EQ(world.connections(), "");
+    }
+}
+
+// The program is held to bounds: its first line only, a field's 20
+// characters at most, never sent cut short, and its time (2 s here), past
+// which it is ended, by force if need be. Each row ends in its time.
+TEST(Askpass, IsHeldToItsBounds) {
+    const std::string twenty = "Password-of-20-chars";
+    const std::string escAtPassword = "Making PRIM a primary.\n" + prompt("PRIM");
+    const char* tooLong = "more than the 20 characters a field keeps";
+    const char* noAnswer = "gave no answer within 2 s and was ended";
+    struct {
+        const char* what;
+        std::string password;  // the program's body for the password field
+        int status;
+        const char* err;
+    } rows[] = {
+        {"20 characters: taken", "echo " + twenty, 0, ""},
+        {"21 characters: refused, no logon tried", "echo " + twenty + "x", 234, tooLong},
+        {"a line without end", "head -c 100000 /dev/zero | tr '\\0' a", 234, tooLong},
+        {"lines without end", "yes " + twenty, 234, ""},
+        {"its output closed, and still running", "exec >&-; sleep 30", 234, noAnswer},
+        {"deaf to SIGTERM", "trap '' TERM; exec >&-; sleep 30", 234, noAnswer},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempWorld world;
+        world.addComputer("PRIM", {"admin:" + twenty});
+        RunOptions options;
+        options.terminal = false;
+        options.environment = {
+            {"VESKCFG_ASKPASS", askpass(world, "case \"$1\" in *Username*) echo admin ;; *) " + row.password + " ;; esac")},
+            {"VESKCFG_ASKPASS_TIMEOUT", "2"}};
+        auto started = std::chrono::steady_clock::now();
+        RunResult run = runVeskCfg(VESKCFG_BINARY, {"mp", "prim"}, options);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+        EXPECT_EQ(run.status, row.status) << run.out;
+        EXPECT_EQ(run.out, row.status ? escAtPassword : escAtPassword + kOk);
+        EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+        if (row.status) {
+            EXPECT_EQ(world.trace().find("WNetAddConnection2A"), std::string::npos) << "a logon was tried";
+        }
     }
 }
 

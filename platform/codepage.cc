@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
+#include <string.h>
 
 #include "platform/simulated/trace.h"
 #include "platform/win32.h"
@@ -147,8 +148,12 @@ void appendUtf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+// A password goes through here too: the output is sized once, never moved
+// (a move would leave a copy in the memory given back), and the input's copy
+// is wiped.
 bool ansiToUtf8(std::string_view name, std::string& out) {
     out.clear();
+    out.reserve(name.size() * 3 + 4);
     if (sim::ansiCodePage() != 932) {
         for (unsigned char byte : name) appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
         return true;
@@ -161,9 +166,10 @@ bool ansiToUtf8(std::string_view name, std::string& out) {
     char* from = in.data();
     char* to = out.data();
     size_t fromLeft = in.size(), toLeft = out.size();
-    if (iconv(converter, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1)) return false;
-    out.resize(out.size() - toLeft);
-    return true;
+    bool converted = iconv(converter, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
+    explicit_bzero(in.data(), in.size());
+    out.resize(converted ? out.size() - toLeft : 0);
+    return converted;
 }
 
 std::string ansiToUtf8OrMark(std::string_view text) {

@@ -22,7 +22,7 @@ public:
         if (LONG code = fresh(Call::WNetAddConnection2A)) return static_cast<DWORD>(code);
         return inner_->reach();
     }
-    DWORD logOn(const std::string& user, const std::string& password) override {
+    DWORD logOn(const std::string& user, const char* password) override {
         return inner_->logOn(user, password);
     }
     DWORD logOff() override {

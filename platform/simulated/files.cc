@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +153,10 @@ FileText::Bytes FileText::allocate(size_t size) {
     munmap(reinterpret_cast<char*>(start) + length, kHugePage - head);
     madvise(reinterpret_cast<char*>(start), size / kHugePage * kHugePage, MADV_HUGEPAGE);
     return Bytes(reinterpret_cast<char*>(start), Release{length});
+}
+
+void FileText::wipe() {
+    if (bytes_) explicit_bzero(bytes_.get(), size_);
 }
 
 FileText FileText::copyOf(std::string_view text) {

@@ -47,6 +47,8 @@ public:
     // Up to size bytes of the open file at offset: fewer at its end or on an
     // error.
     static FileText readAt(int fd, size_t offset, size_t size);
+    // Clears the bytes, which may be a secret's, before they go.
+    void wipe();
 
 private:
     friend LONG readWholeFile(const std::string& path, FileText& text);

@@ -40,8 +40,9 @@ public:
 
     // WNetAddConnection2A's first step: 0 when the computer can be reached.
     virtual DWORD reach() = 0;
-    // Its last: an authenticated session for this run.
-    virtual DWORD logOn(const std::string& user, const std::string& password) = 0;
+    // Its last: an authenticated session for this run. The password stays in
+    // the caller's buffer: no copy of it outlives the call unwiped.
+    virtual DWORD logOn(const std::string& user, const char* password) = 0;
     // WNetCancelConnection2A's part on the computer: the run's session ends.
     virtual DWORD logOff() = 0;
 

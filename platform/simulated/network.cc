@@ -89,7 +89,7 @@ bool splitRemoteName(const std::string& remoteName, std::string& server, std::st
     return sim::findSeparator(share) == std::string::npos;
 }
 
-DWORD addConnection(const std::string& remoteName, const std::string& user, const std::string& password) {
+DWORD addConnection(const std::string& remoteName, const std::string& user, const char* password) {
     std::string server, share;
     if (!splitRemoteName(remoteName, server, share)) return ERROR_NO_NET_OR_BAD_PATH;
     sim::Host& host = sim::hostNamed(server);
@@ -149,7 +149,7 @@ bool hasConnection(const std::string& server, const std::string& share) {
 DWORD WNetAddConnection2A(NETRESOURCEA* resource, LPCSTR password, LPCSTR userName, DWORD) {
     if (!resource || !resource->lpRemoteName) return ERROR_INVALID_PARAMETER;
     std::string user = userName ? userName : "";
-    DWORD code = addConnection(resource->lpRemoteName, user, password ? password : "");
+    DWORD code = addConnection(resource->lpRemoteName, user, password ? password : "");  // the caller's, never copied
     sim::trace("WNetAddConnection2A %s %s -> %u", resource->lpRemoteName, user.c_str(), code);
     return code;
 }

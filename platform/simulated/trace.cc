@@ -1,6 +1,8 @@
 #include "platform/simulated/trace.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,10 +10,17 @@
 
 namespace sim {
 
-void trace(const char* format, ...) {
+// The trace names accounts and servers: readable by its owner only.
+FILE* openTrace() {
     const char* path = std::getenv("VESKCFG_TRACE");
-    if (!path || !*path) return;
-    FILE* file = std::fopen(path, "a");
+    int fd = path && *path ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600) : -1;
+    FILE* file = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (!file && fd >= 0) close(fd);
+    return file;
+}
+
+void trace(const char* format, ...) {
+    FILE* file = openTrace();
     if (!file) return;
     va_list arguments;
     va_start(arguments, format);

@@ -210,15 +210,20 @@ LONG changeHive(WorldKey& handle, Change change) {
     return ERROR_SUCCESS;
 }
 
-bool accountMatches(const std::string& folder, const std::string& user, const std::string& password) {
-    std::string content;
-    if (readWholeFile(folder + "/accounts", content)) return false;
-    for (std::string_view line : LinesOf(content)) {
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) continue;
-        if (sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password) return true;
+// The computer's accounts file holds passwords: read into a buffer of its
+// own, wiped before it goes.
+bool accountMatches(const std::string& folder, const std::string& user, const char* password) {
+    FileText accounts;
+    bool matches = false;
+    if (readWholeFile(folder + "/accounts", accounts) == ERROR_SUCCESS) {
+        for (std::string_view line : LinesOf(accounts.view())) {
+            size_t colon = line.find(':');
+            if (colon == std::string_view::npos) continue;
+            matches = matches || (sameName(line.substr(0, colon), user) && line.substr(colon + 1) == password);
+        }
     }
-    return false;
+    accounts.wipe();
+    return matches;
 }
 
 class WorldHost : public Host {
@@ -234,7 +239,7 @@ public:
         return static_cast<DWORD>(checkFolder(here));
     }
 
-    DWORD logOn(const std::string& user, const std::string& password) override {
+    DWORD logOn(const std::string& user, const char* password) override {
         return accountMatches(folder(), user, password) ? NO_ERROR : ERROR_LOGON_FAILURE;
     }
 

@@ -97,7 +97,7 @@ static void letGo(struct Ask *ask) {
     bool last = --ask->holders == 0;
     pthread_mutex_unlock(&ask->lock);
     if (!last) return;
-    if (ask->password) memset(ask->password, 0, strlen(ask->password));
+    if (ask->password) explicit_bzero(ask->password, strlen(ask->password)); /* a memset a compiler may drop */
     free(ask->user);
     free(ask->realm);
     free(ask->password);

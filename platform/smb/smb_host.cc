@@ -5,6 +5,7 @@
 #include "platform/smb/smb_host.h"
 
 #include <dlfcn.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,17 +105,17 @@ public:
     // The name is looked up when the session is opened.
     DWORD reach() override { return NO_ERROR; }
 
-    DWORD logOn(const std::string& user, const std::string& password) override {
+    DWORD logOn(const std::string& user, const char* password) override {
         const SmbClient* client = smbClient();
         if (!client) return ERROR_NOT_SUPPORTED;
         if (session_) return NO_ERROR;
         std::string host, account, secret;
-        if (!ansiToUtf8(name_, host) || !ansiToUtf8(user, account) || !ansiToUtf8(password, secret))
-            return ERROR_INVALID_NAME;
+        bool converted = ansiToUtf8(name_, host) && ansiToUtf8(user, account) && ansiToUtf8(password, secret);
         SmbSession* opened = nullptr;
-        DWORD code = client->openSession(host.c_str(), account.c_str(), secret.c_str(), kReachSeconds, kCallSeconds,
-                                         &opened);
-        std::fill(secret.begin(), secret.end(), '\0');
+        DWORD code = converted ? client->openSession(host.c_str(), account.c_str(), secret.c_str(), kReachSeconds,
+                                                     kCallSeconds, &opened)
+                               : ERROR_INVALID_NAME;
+        explicit_bzero(secret.data(), secret.size());
         if (code) return code;
         auto close = client->closeSession;
         session_ = std::shared_ptr<SmbSession>(opened, [close](SmbSession* session) { close(session); });

@@ -5,6 +5,7 @@
 #include <ctype.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <stdbool.h>
@@ -159,8 +160,12 @@ static void *sambaFunction(const char *name) {
 static void sambaSaid(void *unused, int level, const char *message) {
     (void)unused;
     const char *path = getenv("VESKCFG_TRACE");
-    FILE *trace = path && *path ? fopen(path, "a") : NULL;
-    if (!trace) return;
+    int fd = path && *path ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600) : -1; /* its owner's only */
+    FILE *trace = fd >= 0 ? fdopen(fd, "a") : NULL;
+    if (!trace) {
+        if (fd >= 0) close(fd);
+        return;
+    }
     fprintf(trace, "samba (level %d): %s", level, message);
     fclose(trace);
 }
@@ -343,6 +348,14 @@ static uint32_t chooseLogon(struct cli_credentials *credentials, const char *hos
     return code;
 }
 
+/* Samba's copy of a password is wiped when its memory is freed, whichever
+ * path frees it: libsamba-util's talloc_keep_secret() gives the chunk a
+ * destructor that wipes it. */
+static void keepSecret(const char *chunk) {
+    void (*keep)(void *, const char *) = sambaFunction("_talloc_keep_secret");
+    if (chunk && keep) keep((void *)chunk, "password");
+}
+
 static void lateConnection(struct tevent_context *ev, struct tevent_timer *timer, struct timeval now, void *late) {
     (void)ev, (void)timer, (void)now;
     *(bool *)late = true;
@@ -371,6 +384,7 @@ static uint32_t openSession(const char *host, const char *user, const char *pass
     }
     /* After the name, which Samba reads as user%password when it holds a '%'. */
     cli_credentials_set_password(credentials, password ? password : "", CRED_SPECIFIED);
+    keepSecret(cli_credentials_get_password(credentials));
 
     struct composite_context *connecting =
         dcerpc_pipe_connect_send(memory, binding, &ndr_table_winreg, credentials, events, settings);

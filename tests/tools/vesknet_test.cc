@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -164,9 +165,12 @@ TEST(Vesknet, HostileNamesReachNoTerminalRaw) {
     EXPECT_EQ(checked.status, 1);
     EXPECT_TRUE(hasNoControl(checked.out)) << checked.out;
     std::string expected;
-    for (const std::string& name : kShown)
-        expected += "PRIM lists " + name + ", which has no role record; mend: VeskCfg md PRIM " + name +
-                    ", then VeskCfg rd PRIM " + name + " if it should be detached\n";
+    // In a mend each name is one word to a shell; a control character
+    // still reaches no terminal.
+    const std::vector<std::string> kQuoted = {"'E\\x1b]0;t\\x07'", "'L\\x0amend: rm'", "'N\\x00U'", "'caf\xe9'"};
+    for (size_t i = 0; i < kShown.size(); ++i)
+        expected += "PRIM lists " + kShown[i] + ", which has no role record; mend: VeskCfg md PRIM " + kQuoted[i] +
+                    ", then VeskCfg rd PRIM " + kQuoted[i] + " if it should be detached\n";
     EXPECT_EQ(checked.out, expected);
 
     RunResult drawn = vesknet({"graph"});
@@ -210,6 +214,98 @@ TEST(Vesknet, NamesInTheLocale) {
     EXPECT_NE(run("C", {"show"}).out.find("\ncaf\xE9 "), std::string::npos);
     EXPECT_NE(run("C", {"show"}).out.find(" lists: \x81x\n"), std::string::npos);
     for (const char* locale : {"C", "C.UTF-8"}) EXPECT_NE(run(locale, {"graph"}).out.find("\"caf\xC3\xA9\""), std::string::npos);
+    // On a terminal, in the C locale too, the byte reaches it escaped.
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        RunOptions options;
+        options.outputOnTerminal = true;
+        options.environment = {{"LC_ALL", locale}};
+        RunResult shown = runVeskCfg(VESKNET_BINARY, {"show"}, options);
+        EXPECT_FALSE(drivesTerminal(shown.echo)) << locale << ": " << shown.echo;
+        EXPECT_NE(shown.echo.find(" lists: \\x81x"), std::string::npos) << shown.echo;
+    }
+}
+
+// The commands of a mend line, as a person pastes them: "VeskCfg A B, then
+// VeskCfg C D if ..." gives "VeskCfg A B" and "VeskCfg C D"; a name in
+// single quotes is one word whatever it holds.
+std::vector<std::string> mendCommands(const std::string& line) {
+    std::vector<std::string> commands;
+    size_t start = line.find("; mend: ");
+    if (start == std::string::npos) return commands;
+    std::string mend = line.substr(start + 8), current;
+    bool quoted = false;
+    for (size_t at = 0; at < mend.size(); ++at) {
+        if (!quoted && mend[at] == '\\' && at + 1 < mend.size()) {  // \' outside quotes: a quote of the name's
+            current += mend.substr(at++, 2);
+            continue;
+        }
+        if (mend[at] == '\'') quoted = !quoted;
+        if (!quoted && mend.compare(at, 7, ", then ") == 0) {
+            commands.push_back(current);
+            current.clear();
+            at += 6;
+        } else if (!quoted && mend.compare(at, 4, " if ") == 0) {
+            break;
+        } else {
+            current += mend[at];
+        }
+    }
+    commands.push_back(current);
+    return commands;
+}
+
+// Each mend line, its names from a list that holds a shell's metacharacters,
+// pasted into sh -c: it runs VeskCfg with the names as they are, and
+// nothing else.
+TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
+    TempWorld world;
+    setenv("VESKCFG_WORLD", world.root().c_str(), 1);
+    setenv("VESKCFG_COMPUTERNAME", "ALPHA", 1);
+    world.addComputer("PRIM");
+    world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
+    const std::vector<std::string> names = {"x; touch pwned #", "$(touch pwned)", "`touch pwned`", "a'b", "a b, then c",
+                                            "*", "&& touch pwned", "-rf"};
+    std::string list;
+    for (const std::string& name : names) list += "\"" + name + "\"=hex(1):\n";
+    world.write("PRIM/hklm.reg",
+                "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n" + list);
+    world.storeRecord("~$HOME", "PRIM", "a", "b", 1);  // a record whose primary does not list it
+    // A VeskCfg that notes the arguments it was given, one a line, and a
+    // folder in which anything else a command did would show.
+    mkdir((world.root() + "/bin").c_str(), 0700);
+    world.write("bin/VeskCfg", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >>\"$ARGUMENTS\"\n");
+    chmod((world.root() + "/bin/VeskCfg").c_str(), 0700);
+    mkdir((world.root() + "/cwd").c_str(), 0700);
+
+    RunResult checked = vesknet({"check"});
+    EXPECT_EQ(checked.status, 1);
+    std::istringstream lines(checked.out);
+    int pasted = 0;
+    for (std::string line; std::getline(lines, line);) {
+        for (const std::string& command : mendCommands(line)) {
+            SCOPED_TRACE(command);
+            const std::string arguments = world.root() + "/arguments";
+            std::remove(arguments.c_str());
+            std::string shell = "cd '" + world.root() + "/cwd' && ARGUMENTS='" + arguments + "' PATH='" + world.root() +
+                                "/bin':/usr/bin:/bin sh -c \"$MEND\"";
+            setenv("MEND", command.c_str(), 1);
+            ASSERT_EQ(std::system(shell.c_str()), 0);
+            ++pasted;
+            // The words the line shows, as VeskCfg got them.
+            std::istringstream got(world.read("arguments"));
+            std::vector<std::string> words;
+            for (std::string word; std::getline(got, word);) words.push_back(word);
+            ASSERT_GE(words.size(), 2u);
+            bool known = words.back() == "PRIM" || words.back() == "~$HOME" ||
+                         std::find(names.begin(), names.end(), words.back()) != names.end();
+            EXPECT_TRUE(known) << words.back();
+            EXPECT_EQ(std::system(("test -z \"$(ls -A '" + world.root() + "/cwd')\"").c_str()), 0) << "it did more";
+        }
+    }
+    std::printf("[ mends    ] %d commands of %zu mend lines pasted into sh -c\n", pasted,
+                static_cast<size_t>(std::count(checked.out.begin(), checked.out.end(), '\n')));
+    EXPECT_EQ(pasted, 2 * static_cast<int>(names.size()) + 1) << checked.out;
+    unsetenv("MEND");
 }
 
 // A hive that cannot be read is a finding, and says nothing about the

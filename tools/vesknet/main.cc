@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/process.h"
 #include "platform/simulated/console_charset.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/files.h"
@@ -43,19 +44,22 @@ int fail(const std::string& why) {
 // from a hand-edited file or a server may hold, and backslashes written \xHH
 // and \\, so that nothing reaches the terminal raw and every name reads one
 // way. Still in the code page: the line it goes in is converted whole. A
-// path (ansi false) is in the locale's character set already.
-std::string printable(const std::string& name, bool ansi = true) {
+// path (ansi false) is in the locale's character set already; a mend, whose
+// names are quoted for a shell, keeps its backslashes single.
+std::string printable(const std::string& name, bool ansi = true, bool doubleBackslashes = true) {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
     for (unsigned char byte : name) {
-        // A byte the locale's conversion makes a C1 control too; in the C
-        // locale bytes go out as they are, for the scripts that read them.
-        if (byte < 0x20 || byte == 0x7F || (ansi && sim::consoleConverts() && sim::showsAsControl(byte))) {
+        // A byte that reaches a terminal as a C1 control: in the C locale
+        // on a terminal only (a pipe gets the bytes as they are, for the
+        // scripts that read them), in another wherever it goes.
+        bool c1 = ansi && sim::showsAsControl(byte) && (sim::consoleConverts() || isatty(STDOUT_FILENO) == 1);
+        if (byte < 0x20 || byte == 0x7F || c1) {
             out += "\\x";
             out += kHex[byte >> 4];
             out += kHex[byte & 0xF];
         } else {
-            if (byte == '\\') out += '\\';
+            if (byte == '\\' && doubleBackslashes) out += '\\';
             out += static_cast<char>(byte);
         }
     }
@@ -280,7 +284,7 @@ int check(const Settings& settings) {
     if (!vesknet::readNetwork(settings.world, settings.console, view, why, settings.reading)) return fail(why);
     std::vector<vesknet::Finding> findings = vesknet::audit(view);
     for (const vesknet::Finding& finding : findings)
-        printConverted(printable(finding.problem) + "; mend: " + printable(finding.mend));
+        printConverted(printable(finding.problem) + "; mend: " + printable(finding.mend, true, false));
     if (findings.empty()) std::printf("consistent: every record and every list agree.\n");
     return findings.empty() ? 0 : 1;
 }
@@ -381,6 +385,9 @@ int graph(const Settings& settings, const std::string& format, const std::string
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Its readers unscramble the stored passwords: nothing of it may be
+    // dumped, from the first line on (its processes inherit it).
+    KeepSecretsFromOthers();
     CLI::App app{"vesknet: make, inspect, check and draw a simulated network for VeskCfg", "vesknet"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "vesknet " VESKCFG_VERSION);

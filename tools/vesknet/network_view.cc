@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "credentials/scramble.h"
+#include "credentials/wipe.h"
 #include "platform/maker.h"
 #include "platform/record_location.h"
 #include "platform/codepage.h"
@@ -28,6 +29,18 @@ std::vector<std::string> linesOfFile(const std::string& path) {
     for (std::string_view line : sim::LinesOf(content))
         if (!line.empty()) lines.emplace_back(line);
     return lines;
+}
+
+// The user names of an accounts file, whose passwords are read with them
+// and wiped.
+std::vector<std::string> accountNames(const std::string& path) {
+    std::vector<std::string> names;
+    sim::FileText accounts;
+    if (sim::readWholeFile(path, accounts) == ERROR_SUCCESS)
+        for (std::string_view line : sim::LinesOf(accounts.view()))
+            if (!line.empty()) names.emplace_back(line.substr(0, line.find(':')));
+    accounts.wipe();
+    return names;
 }
 
 // 0 with the hive read; the first line it cannot read; or 0 and an empty
@@ -76,6 +89,8 @@ bool recordOf(const std::string& server, sim::Hive& hive, sim::RegKey& key, Reco
     char userName[CREDENTIAL_FIELD_SIZE + 1] = {};
     unscrambleText(stored.userName, userName);
     record.userName = userName;
+    wipeSecret(&stored, sizeof stored);
+    wipeSecret(userName, sizeof userName);
     return true;
 }
 
@@ -152,8 +167,7 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
         Computer computer;
         computer.name = name;
         computer.offline = sim::identityOf(folder + "/offline").exists;
-        for (const std::string& account : linesOfFile(folder + "/accounts"))
-            computer.accounts.push_back(account.substr(0, account.find(':')));
+        computer.accounts = accountNames(folder + "/accounts");
         computer.faults = linesOfFile(folder + "/faults");
         readList(folder, computer);
         view.computers.push_back(std::move(computer));
@@ -179,6 +193,22 @@ std::string roleOf(const NetworkView& view, const std::string& server) {
     return record->primary == record->server ? "primary" : "distributed";
 }
 
+namespace {
+
+// A name as a POSIX shell takes it back as one word: bare when it holds
+// only characters no shell reads otherwise (nor the mend's own ", then"),
+// else in single quotes, a quote in it written '\''. A mend pasted into a
+// shell runs the command it names, and nothing a list's name could add.
+std::string shellWord(const std::string& name) {
+    static const char kPlain[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-+@%:/=";
+    if (!name.empty() && name.find_first_not_of(kPlain) == std::string::npos) return name;
+    std::string quoted = "'";
+    for (char c : name) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
 std::vector<Finding> audit(const NetworkView& view) {
     std::vector<Finding> findings;
     for (const Record& record : view.records) {
@@ -186,10 +216,10 @@ std::vector<Finding> audit(const NetworkView& view) {
         // A list that cannot be read says nothing: its own finding comes below.
         if (primary && primary->listUnknown()) continue;
         if (!record.readable) {
-            findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + record.server});
+            findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + shellWord(record.server)});
         } else if (record.primary != record.server && !(primary && primary->lists(record.server))) {
             findings.push_back({record.server + "'s record names " + record.primary + ", which does not list it",
-                                "VeskCfg frd " + record.primary + " " + record.server});
+                                "VeskCfg frd " + shellWord(record.primary) + " " + shellWord(record.server)});
         }
     }
     for (const Computer& computer : view.computers) {
@@ -201,7 +231,7 @@ std::vector<Finding> audit(const NetworkView& view) {
         if (!computer.unreachable.empty()) {
             findings.push_back({computer.name + ": " + computer.unreachable,
                                 "check again once " + computer.name + " can be reached with the account stored for it "
-                                "(VeskCfg lp " + computer.name + " shows why it cannot)"});
+                                "(VeskCfg lp " + shellWord(computer.name) + " shows why it cannot)"});
             continue;
         }
         if (computer.hiveBadLine) {
@@ -214,8 +244,9 @@ std::vector<Finding> audit(const NetworkView& view) {
         std::string role = roleOf(view, computer.name);
         if (role != "primary") {
             findings.push_back({computer.name + " lists distributed servers but has no primary record (" + role + ")",
-                                role == "none" ? "VeskCfg mp " + computer.name
-                                               : "VeskCfg frd " + computer.name + ", then VeskCfg mp " + computer.name});
+                                role == "none" ? "VeskCfg mp " + shellWord(computer.name)
+                                               : "VeskCfg frd " + shellWord(computer.name) + ", then VeskCfg mp " +
+                                                     shellWord(computer.name)});
         }
         for (const std::string& name : computer.list) {
             const Record* record = view.record(name);
@@ -223,11 +254,11 @@ std::vector<Finding> audit(const NetworkView& view) {
                 // As an rd cut short leaves it: md brings the record back, and
                 // rd then detaches it whole if that was the intent.
                 findings.push_back({computer.name + " lists " + name + ", which has no role record",
-                                    "VeskCfg md " + computer.name + " " + name + ", then VeskCfg rd " +
-                                        computer.name + " " + name + " if it should be detached"});
+                                    "VeskCfg md " + shellWord(computer.name) + " " + shellWord(name) + ", then VeskCfg rd " +
+                                        shellWord(computer.name) + " " + shellWord(name) + " if it should be detached"});
             } else if (record->readable && !sim::sameName(record->primary, computer.name)) {
                 findings.push_back({computer.name + " lists " + name + ", whose record names " + record->primary,
-                                    "VeskCfg frd " + name + ", then VeskCfg md " + computer.name + " " + name});
+                                    "VeskCfg frd " + shellWord(name) + ", then VeskCfg md " + shellWord(computer.name) + " " + shellWord(name)});
             }
         }
     }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "credentials/scramble.h"
+#include "credentials/wipe.h"
 #include "credentials/stored_record.h"
 #include "platform/codepage.h"
 #include "platform/maker.h"
@@ -34,9 +35,9 @@ namespace vesknet {
 namespace {
 
 // What one primary's process found, as it travels on the pipe: a first line
-// "list", "none" (no list key) or "unreachable CODE", then each name in hex,
-// then "end": an answer without it was cut short. "failed": no whole answer
-// came, for the reason in `why`.
+// "list", "none" (no list key), "unreachable CODE" or "overlong" (more names
+// than kMostNames), then each name in hex, then "end": an answer without it
+// was cut short. "failed": no whole answer came, for the reason in `why`.
 struct Found {
     std::string kind;
     DWORD code = 0;
@@ -52,6 +53,10 @@ std::string bytesOf(const std::string& hex) {
     for (size_t at = 0; at + 1 < hex.size(); at += 2) out += static_cast<char>(digit(hex[at]) * 16 + digit(hex[at + 1]));
     return out;
 }
+
+// More names than any grouping has: a list past them is a server's that
+// answers without end, and it would only fill the memory.
+constexpr size_t kMostNames = 1000000;
 
 // The list key's names, through the registry of a server reached over a
 // connection already open.
@@ -79,6 +84,10 @@ Found walkList(const std::string& server) {
                 found = unreachable(static_cast<DWORD>(code));
                 break;
             }
+            if (found.names.size() == kMostNames) {
+                found = {"overlong", 0, {}, ""};
+                break;
+            }
             found.names.emplace_back(name, length);
         }
         RegCloseKey(list);
@@ -97,11 +106,12 @@ Found readOne(const std::string& server, bool alreadyConnected) {
     char user[CREDENTIAL_FIELD_SIZE + 1] = {}, password[CREDENTIAL_FIELD_SIZE + 1] = {};
     unscrambleText(record.userName, user);
     unscrambleText(record.password, password);
+    wipeSecret(&record, sizeof record);
     std::string remote = "\\\\" + server + "\\ipc$";
     NETRESOURCEA resource = {RESOURCE_GLOBALNET, RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_GENERIC,
                              RESOURCEUSAGE_CONNECTABLE, nullptr, remote.data(), nullptr, nullptr};
     DWORD code = WNetAddConnection2A(&resource, password, user, 0);
-    std::memset(password, 0, sizeof password);
+    wipeSecret(password, sizeof password);
     if (code) return unreachable(code);
     Found found = walkList(server);
     if (!alreadyConnected) WNetCancelConnection2A(remote.c_str(), 0, TRUE);
@@ -146,6 +156,8 @@ struct Answer {
 Found foundIn(const Answer& answer) {
     if (answer.timedOut) return unreachable(ERROR_TIMEOUT);
     Found found = parseFound(answer.text);
+    if (found.kind == "overlong")
+        return {"failed", 0, {}, "its list holds more than " + std::to_string(kMostNames) + " names, more than a primary lists"};
     if (found.kind != "failed") return found;
     if (WIFSIGNALED(answer.status))
         found.why = "its reader ended with signal " + std::to_string(WTERMSIG(answer.status)) + " before it had answered";

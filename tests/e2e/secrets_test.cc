@@ -49,6 +49,9 @@ TEST(Secrets, NoFreedMemoryHoldsAPassword) {
         EXPECT_EQ(watched.run.status, row.status) << watched.run.out << watched.run.err;
         EXPECT_EQ(watched.held, std::vector<std::string>{});
         EXPECT_GT(watched.scanned, 0) << "the watch was not loaded";
+        struct stat trace = {};
+        ASSERT_EQ(stat((world.root() + "/trace").c_str(), &trace), 0);
+        EXPECT_EQ(trace.st_mode & 0777, 0600u) << "the trace names accounts: its owner's only";
         std::printf("[ watched  ] %s: %ld blocks freed and looked at, %zu holding a password\n", row.what,
                     watched.scanned, watched.held.size());
     }

@@ -42,9 +42,12 @@ const char* program() {
 // Bounds on the program, as sudo and ssh keep theirs: its answer is its
 // first line, read up to kLongestRead bytes, within its time (60 s, or
 // VESKCFG_ASKPASS_TIMEOUT); past that it is asked to end (SIGTERM), and made
-// to kGraceSeconds later (SIGKILL). A field keeps kFieldKeeps keys: a longer
+// to kGraceSeconds later (SIGKILL). What it writes after its first line is
+// read and dropped, up to kMostDropped bytes: past them it writes without
+// end, and its pipe is closed on it. A field keeps kFieldKeeps keys: a longer
 // answer is refused whole, never sent cut to a logon that would fail.
 constexpr size_t kLongestRead = 255;
+constexpr size_t kMostDropped = 65536;
 constexpr size_t kFieldKeeps = 20;
 constexpr int kGraceSeconds = 2;
 using Clock = std::chrono::steady_clock;
@@ -62,29 +65,38 @@ int millisecondsUntil(Clock::time_point deadline) {
 
 enum class Read { kLine, kNothing, kTooLong, kTimedOut };
 
-// The program's first line, held in one place, never moved; what follows it
-// is never read.
-Read readFirstLine(int from, Clock::time_point deadline, std::string& line) {
-    line.reserve(kLongestRead + 1);
-    bool wrote = false;
-    char byte;
+// Up to size bytes from the program, once it wrote or its time is up: 0 at
+// its output's end, -1 when the time is up or the prompt was interrupted.
+ssize_t readSome(int from, Clock::time_point deadline, char* buffer, size_t size) {
     for (;;) {
         struct pollfd ready = {from, POLLIN, 0};
         int polled = poll(&ready, 1, millisecondsUntil(deadline));
-        if (polled < 0 && errno == EINTR) {
-            if (promptInterrupted()) return Read::kNothing;
-            continue;
-        }
-        if (polled == 0) return Read::kTimedOut;
-        ssize_t count = read(from, &byte, 1);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0 || byte == '\n') break;
+        if (polled < 0 && errno == EINTR && !promptInterrupted()) continue;
+        if (polled <= 0) return -1;
+        ssize_t count = read(from, buffer, size);
+        if (count >= 0 || errno != EINTR) return count < 0 ? 0 : count;
+    }
+}
+
+// The program's first line, held in one place, never moved, and what
+// follows it dropped.
+Read readFirstLine(int from, Clock::time_point deadline, std::string& line) {
+    line.reserve(kLongestRead + 1);
+    bool wrote = false;
+    char byte = 0;
+    ssize_t count;
+    while ((count = readSome(from, deadline, &byte, 1)) == 1 && byte != '\n') {
         wrote = true;
         if (line.size() == kLongestRead) return Read::kTooLong;
         line += byte;
     }
     byte = 0;
+    if (count < 0) return promptInterrupted() ? Read::kNothing : Read::kTimedOut;
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    char dropped[512];
+    for (size_t total = 0; count > 0 && total < kMostDropped; total += static_cast<size_t>(count))
+        count = readSome(from, deadline, dropped, sizeof dropped);
+    explicit_bzero(dropped, sizeof dropped);
     return wrote ? Read::kLine : Read::kNothing;
 }
 

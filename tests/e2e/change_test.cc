@@ -101,6 +101,22 @@ std::map<std::pair<std::string, std::string>, int> callsOf(const Form& form) {
     return calls;
 }
 
+// The calls the sweep below fails are the ones the counts name: each under
+// its own name, on its own computer. md's, whole: the store writes its record
+// with RegSetKeyValueA on the console, the list is changed on PRIM.
+TEST(WholeOrAbsent, EachCallIsCountedUnderItsName) {
+    const std::map<std::pair<std::string, std::string>, int> expected = {
+        {{"ALPHA", "RegOpenKeyExA"}, 4}, {{"ALPHA", "RegQueryValueExA"}, 2}, {{"ALPHA", "RegCreateKeyExA"}, 1},
+        {{"ALPHA", "RegSetKeyValueA"}, 1}, {{"ALPHA", "RegCloseKey"}, 3}, {{"ALPHA", "GetComputerNameA"}, 2},
+        {{"ALPHA", "loadStore"}, 1}, {{"ALPHA", "readRecord"}, 2}, {{"ALPHA", "writeRecord"}, 1},
+        {{"ALPHA", "productInfo"}, 5}, {{"NEW", "WNetAddConnection2A"}, 1}, {{"NEW", "WNetCancelConnection2A"}, 1},
+        {{"PRIM", "RegOpenKeyExA"}, 1}, {{"PRIM", "RegCreateKeyExA"}, 1}, {{"PRIM", "RegSetValueExA"}, 1},
+        {{"PRIM", "RegConnectRegistryA"}, 2}, {{"PRIM", "RegEnumValueA"}, 3}, {{"PRIM", "RegCloseKey"}, 4},
+        {{"PRIM", "WNetAddConnection2A"}, 1}, {{"PRIM", "WNetCancelConnection2A"}, 1},
+    };
+    EXPECT_EQ(callsOf(kForms[1]), expected);
+}
+
 // Fails the n-th of every call of every command form in turn: the outcome is
 // told truly, nothing is left open, and no run makes the grouping less
 // consistent than it found it (frd's world starts with the stale record it

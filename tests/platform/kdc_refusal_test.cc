@@ -61,7 +61,10 @@ TEST(KdcRefusal, WindowsCodeFromTheErrorAndItsStatus) {
         {"key expired, no status", 23, {}, 1330},
         {"wrong password", 24, {}, 1326},
         {"unknown principal", 6, {}, 1326},
+        {"bad integrity", 31, {}, 1326},
         {"clock skew", 37, {}, 1398},
+        {"policy, no status", 12, {}, 1327},
+        {"policy, outside the logon hours", 12, methodData(0xC000006F), 1328},
         {"the status after another pair", 18, der(0x30, joined({pair(1, 19, {1, 2}), pair(1, 3, status(0xC0000072))})), 1331},
         {"TYPED-DATA's extended error", 18, der(0x30, pair(0, 3, status(0xC0000193))), 1793},
         {"a status no table row names", 18, methodData(0xC0000001), 1909},
@@ -71,6 +74,21 @@ TEST(KdcRefusal, WindowsCodeFromTheErrorAndItsStatus) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(kdcRefusalCode(c.error, c.edata.empty() ? nullptr : c.edata.data(), c.edata.size()), c.code);
+    }
+}
+
+// Every status the KDC may send, each to Windows' own code for it.
+TEST(KdcRefusal, EveryStatusItsCode) {
+    const struct {
+        uint32_t status, code;
+    } statuses[] = {
+        {0xC0000064, 1326}, {0xC000006A, 1326}, {0xC000006D, 1326}, {0xC000006E, 1327}, {0xC000006F, 1328},
+        {0xC0000070, 1329}, {0xC0000071, 1330}, {0xC0000072, 1331}, {0xC0000133, 1398}, {0xC0000193, 1793},
+        {0xC0000224, 1907}, {0xC0000234, 1909},
+    };
+    for (const auto& row : statuses) {
+        Bytes edata = methodData(row.status);
+        EXPECT_EQ(kdcRefusalCode(24, edata.data(), edata.size()), row.code) << std::hex << row.status;
     }
 }
 

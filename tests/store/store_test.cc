@@ -48,6 +48,21 @@ TEST_F(StoreTest, FaultsReachEachStoreOperation) {
     EXPECT_EQ(readRecord("S", ROLE_RECORD_TYPE, buffer, &size), 1012);
 }
 
+// Without the product's key name the store does not know where its records
+// are: every operation on one refuses with ERROR_BADKEY, and nothing is written.
+TEST_F(StoreTest, WithoutTheProductNameNothingIsStoredElsewhere) {
+    world.write("ALPHA/faults", "productInfo 1\n");
+    std::string bytes = roleRecordBytes("PRIM", 0, "user", "pw");
+    DWORD size = ROLE_RECORD_SIZE;
+    EXPECT_EQ(writeRecord("PRIM", ROLE_RECORD_TYPE, bytes.data(), &size), ERROR_BADKEY);
+    size = 0;
+    EXPECT_EQ(deleteRecord("PRIM", ROLE_RECORD_TYPE, &size), ERROR_BADKEY);
+    char buffer[ROLE_RECORD_SIZE] = {};
+    size = sizeof buffer;
+    EXPECT_EQ(readRecord("PRIM", ROLE_RECORD_TYPE, buffer, &size), ERROR_BADKEY);
+    EXPECT_FALSE(world.exists("ALPHA/hklm.reg"));
+}
+
 std::vector<std::string> walk(const char* machine, LONG* openCode = nullptr) {
     HKEY rootKey = nullptr, listKey = nullptr;
     LONG code = openListForReading(&rootKey, &listKey, machine);

@@ -81,6 +81,21 @@ TEST_F(VesknetOverSmb, AGroupingMadeOverSmbIsConsistent) {
     EXPECT_EQ(listed, std::vector<std::string>{"DIST"});
 }
 
+// The names a reader sends back on its pipe are the server's, byte for
+// byte: names whose bytes take every hex digit, high and low.
+TEST_F(VesknetOverSmb, ShowReadsEveryByteOfANameAsNetDoes) {
+    const std::vector<std::string> names = {"\xC2\xAB\xC3\x8D\xC3\xAF", "Z\xE2\x82\xAC\xC3\xBF", "09afAF", "\xC3\x80\xC2\xBA"};
+    ASSERT_TRUE(putSambaList("PRIM", names, world.root()));
+    RunResult shown = vesknet({"show", "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    nlohmann::json document = nlohmann::json::parse(shown.out);
+    std::vector<std::string> listed;
+    for (const auto& computer : document["computers"])
+        if (computer["name"] == "PRIM") listed = computer["list"].get<std::vector<std::string>>();
+    EXPECT_EQ(listed, sambaList("PRIM").value_or(std::vector<std::string>{"(no list)"}));
+    EXPECT_EQ(listed.size(), names.size());
+}
+
 // What an md or an rd cut short between its two writes leaves: found, with
 // a mend of VeskCfg's commands that makes the grouping consistent again.
 TEST_F(VesknetOverSmb, WhatACutShortChangeLeavesIsFoundAndMended) {

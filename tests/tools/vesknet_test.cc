@@ -265,11 +265,12 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
     const std::vector<std::string> names = {"x; touch pwned #", "$(touch pwned)", "`touch pwned`", "a'b", "a b, then c",
                                             "*", "&& touch pwned", "-rf"};
-    std::string list;
+    std::string list = "\"MOVED\"=hex(1):\n";  // listed, and its record names another primary
     for (const std::string& name : names) list += "\"" + name + "\"=hex(1):\n";
     world.write("PRIM/hklm.reg",
                 "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n" + list);
     world.storeRecord("~$HOME", "PRIM", "a", "b", 1);  // a record whose primary does not list it
+    world.storeRecord("MOVED", "OTHER", "a", "b", 1);
     // A VeskCfg that notes the arguments it was given, one a line, and a
     // folder in which anything else a command did would show.
     mkdir((world.root() + "/bin").c_str(), 0700);
@@ -279,6 +280,8 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
 
     RunResult checked = vesknet({"check"});
     EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.out.find("PRIM lists MOVED, whose record names OTHER; mend: VeskCfg frd MOVED, then VeskCfg md "
+                               "PRIM MOVED\n"), std::string::npos) << checked.out;
     std::istringstream lines(checked.out);
     int pasted = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -296,7 +299,7 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
             std::vector<std::string> words;
             for (std::string word; std::getline(got, word);) words.push_back(word);
             ASSERT_GE(words.size(), 2u);
-            bool known = words.back() == "PRIM" || words.back() == "~$HOME" ||
+            bool known = words.back() == "PRIM" || words.back() == "~$HOME" || words.back() == "MOVED" ||
                          std::find(names.begin(), names.end(), words.back()) != names.end();
             EXPECT_TRUE(known) << words.back();
             EXPECT_EQ(std::system(("test -z \"$(ls -A '" + world.root() + "/cwd')\"").c_str()), 0) << "it did more";
@@ -304,7 +307,7 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     }
     std::printf("[ mends    ] %d commands of %zu mend lines pasted into sh -c\n", pasted,
                 static_cast<size_t>(std::count(checked.out.begin(), checked.out.end(), '\n')));
-    EXPECT_EQ(pasted, 2 * static_cast<int>(names.size()) + 1) << checked.out;
+    EXPECT_EQ(pasted, 2 * static_cast<int>(names.size()) + 4) << checked.out;  // ~$HOME 1, MOVED 3
     unsetenv("MEND");
 }
 

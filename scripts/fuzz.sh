@@ -11,8 +11,8 @@ out=build/fuzz
 mkdir -p "$out/corpus"
 sim=platform/simulated
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
-  tests/fuzz/hive_fuzzer.cc $sim/hive_scan.cc $sim/hive_model.cc $sim/hive_image.cc $sim/value_lines.cc platform/codepage.cc $sim/files.cc $sim/trace.cc $sim/faults.cc \
-  $sim/world.cc $sim/world_host.cc $sim/fault_host.cc $sim/hosts.cc platform/smb/smb_host.cc $sim/registry.cc $sim/network.cc $sim/system.cc $sim/signals.cc $sim/console_lock.cc $sim/console.cc $sim/askpass.cc $sim/key_decoder.cc platform/extended_keys.cc \
+  tests/fuzz/hive_fuzzer.cc $sim/hive_scan.cc $sim/hive_model.cc $sim/hive_image.cc $sim/value_lines.cc platform/linux/machine/codepage.cc $sim/files.cc $sim/trace.cc $sim/faults.cc \
+  $sim/world.cc $sim/world_host.cc $sim/fault_host.cc $sim/hosts.cc platform/linux/hosts/smb/smb_host.cc $sim/registry.cc $sim/network.cc $sim/system.cc $sim/signals.cc $sim/console_lock.cc $sim/console.cc $sim/askpass.cc $sim/key_decoder.cc platform/extended_keys.cc \
   -o "$out/hive_fuzzer"
 printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"DIST"=hex(1):\n"OLD"=""\n\n' \
   > "$out/corpus/list.reg"
@@ -23,7 +23,7 @@ printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n@="x\\\\y\\"z"\n"d"=dword
 # The KDC's e-data: a disabled account's, as Samba's KDC sends it.
 mkdir -p "$out/kdc-corpus"
 clang -std=c11 -O1 -g -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I. \
-  -c platform/smb/kdc_refusal.c -o "$out/kdc_refusal.o"
+  -c platform/linux/hosts/smb/kdc_refusal.c -o "$out/kdc_refusal.o"
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
   tests/fuzz/kdc_refusal_fuzzer.cc "$out/kdc_refusal.o" -o "$out/kdc_refusal_fuzzer"
 printf '\x12\x30\x16\x30\x14\xa1\x03\x02\x01\x03\xa2\x0d\x04\x0c\x72\x00\x00\xc0\x00\x00\x00\x00\x01\x00\x00\x00' \

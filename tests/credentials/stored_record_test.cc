@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/simulated/registry.h"
+#include "platform/linux/registry.h"
 #include "store/role_record.h"
 #include "tools/support/temp_world.h"
 

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/simulated/hive.h"
+#include "platform/linux/hosts/world/hive.h"
 #include "platform/win32.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/simulated/registry.h"
+#include "platform/linux/registry.h"
 #include "store/record_store.h"
 #include "store/role_record.h"
 #include "store/server_list.h"

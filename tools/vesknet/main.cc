@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "platform/linux/machine/codepage.h"
 #include "platform/process.h"
-#include "platform/simulated/console_charset.h"
-#include "platform/simulated/faults.h"
-#include "platform/simulated/files.h"
-#include "platform/simulated/world.h"
+#include "platform/linux/console/charset.h"
+#include "platform/linux/hosts/faults.h"
+#include "platform/linux/machine/files.h"
+#include "platform/linux/machine/world.h"
 #include "tools/vesknet/network_view.h"
 
 namespace {

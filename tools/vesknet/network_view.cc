@@ -10,12 +10,12 @@
 #include "credentials/wipe.h"
 #include "platform/maker.h"
 #include "platform/record_location.h"
-#include "platform/codepage.h"
-#include "platform/simulated/faults.h"
-#include "platform/simulated/files.h"
-#include "platform/simulated/hive.h"
-#include "platform/simulated/host.h"
-#include "platform/simulated/lines.h"
+#include "platform/linux/machine/codepage.h"
+#include "platform/linux/hosts/faults.h"
+#include "platform/linux/machine/files.h"
+#include "platform/linux/hosts/world/hive.h"
+#include "platform/linux/hosts/host.h"
+#include "platform/linux/machine/lines.h"
 #include "store/role_record.h"
 
 namespace vesknet {

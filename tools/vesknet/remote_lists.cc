@@ -24,7 +24,7 @@
 #include "credentials/scramble.h"
 #include "credentials/wipe.h"
 #include "credentials/stored_record.h"
-#include "platform/codepage.h"
+#include "platform/linux/machine/codepage.h"
 #include "platform/maker.h"
 #include "platform/win32.h"
 #include "store/role_record.h"

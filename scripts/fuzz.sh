@@ -9,10 +9,10 @@ cd "$(dirname "$0")/.."
 runs=${1:-1000000}
 out=build/fuzz
 mkdir -p "$out/corpus"
-sim=platform/simulated
+linux=platform/linux
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
-  tests/fuzz/hive_fuzzer.cc $sim/hive_scan.cc $sim/hive_model.cc $sim/hive_image.cc $sim/value_lines.cc platform/linux/machine/codepage.cc $sim/files.cc $sim/trace.cc $sim/faults.cc \
-  $sim/world.cc $sim/world_host.cc $sim/fault_host.cc $sim/hosts.cc platform/linux/hosts/smb/smb_host.cc $sim/registry.cc $sim/network.cc $sim/system.cc $sim/signals.cc $sim/console_lock.cc $sim/console.cc $sim/askpass.cc $sim/key_decoder.cc platform/extended_keys.cc \
+  tests/fuzz/hive_fuzzer.cc $linux/hosts/world/*.cc $linux/machine/*.cc $linux/hosts/*.cc $linux/hosts/smb/smb_host.cc \
+  $linux/*.cc $linux/console/*.cc platform/extended_keys.cc \
   -o "$out/hive_fuzzer"
 printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"DIST"=hex(1):\n"OLD"=""\n\n' \
   > "$out/corpus/list.reg"

@@ -14,11 +14,13 @@ namespace sim {
 
 namespace {
 
-const char* const kCallNames[kCallCount] = {
-    "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "RegSetKeyValueA", "RegDeleteValueA",
-    "RegEnumValueA", "RegConnectRegistryA", "RegCloseKey", "RegFlushKey", "WNetAddConnection2A", "WNetCancelConnection2A",
-    "GetComputerNameA", "FormatMessageA", "loadStore", "readRecord", "writeRecord", "deleteRecord", "commitStore",
-    "productInfo",
+const struct {
+    const char* name;
+    bool mayWrite;
+} kCalls[kCallCount] = {
+#define VESKCFG_CALL_ROW(name, writes) {#name, writes},
+    VESKCFG_FAILABLE_CALLS(VESKCFG_CALL_ROW)
+#undef VESKCFG_CALL_ROW
 };
 
 // With VESKCFG_CALLS set, each computer's call counts are written there at
@@ -35,7 +37,7 @@ struct Computers {
             std::string computer = folder.substr(folder.find_last_of('/') + 1);
             for (size_t call = 0; call < kCallCount; ++call)
                 if (faults->counts()[call])
-                    std::fprintf(file, "%s %s %u\n", computer.c_str(), kCallNames[call], faults->counts()[call]);
+                    std::fprintf(file, "%s %s %u\n", computer.c_str(), kCalls[call].name, faults->counts()[call]);
         }
         std::fclose(file);
     }
@@ -63,11 +65,11 @@ bool readPositive(const char* text, uint32_t& number) {
 
 }  // namespace
 
-const char* callName(Call call) { return kCallNames[static_cast<size_t>(call)]; }
+const char* callName(Call call) { return kCalls[static_cast<size_t>(call)].name; }
 
 bool callNamed(const std::string& name, Call& call) {
     for (size_t i = 0; i < kCallCount; ++i) {
-        if (name == kCallNames[i]) {
+        if (name == kCalls[i].name) {
             call = static_cast<Call>(i);
             return true;
         }
@@ -77,19 +79,7 @@ bool callNamed(const std::string& name, Call& call) {
 
 ComputerFaults::ComputerFaults(std::string folder) : folder_(std::move(folder)) {}
 
-bool mayWrite(Call call) {
-    switch (call) {
-    case Call::RegCreateKeyExA:
-    case Call::RegSetValueExA:
-    case Call::RegSetKeyValueA:
-    case Call::RegDeleteValueA:
-    case Call::WNetAddConnection2A:
-    case Call::WNetCancelConnection2A:
-        return true;
-    default:
-        return false;
-    }
-}
+bool mayWrite(Call call) { return kCalls[static_cast<size_t>(call)].mayWrite; }
 
 void beforeWrite(Call call) {
     static const unsigned long stopAt = [] {

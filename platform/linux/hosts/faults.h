@@ -13,14 +13,27 @@
 
 namespace sim {
 
-// The calls that can be made to fail, by the name the faults file uses.
+// The calls that can be made to fail, one row a call, as SQLite's
+// aSyscall[] holds its system calls: the name the faults file uses, and
+// whether the call may change something on a computer (its registry, or the
+// console's connections). The enum, the names and the writers all come from
+// this one table; a new call is one more row.
+#define VESKCFG_FAILABLE_CALLS(ROW)                                                                       \
+    ROW(RegOpenKeyExA, false) ROW(RegQueryValueExA, false) ROW(RegCreateKeyExA, true)                      \
+    ROW(RegSetValueExA, true) ROW(RegSetKeyValueA, true) ROW(RegDeleteValueA, true) ROW(RegEnumValueA, false) \
+    ROW(RegConnectRegistryA, false) ROW(RegCloseKey, false) ROW(RegFlushKey, false)                         \
+    ROW(WNetAddConnection2A, true) ROW(WNetCancelConnection2A, true) ROW(GetComputerNameA, false)            \
+    ROW(FormatMessageA, false) ROW(loadStore, false) ROW(readRecord, false) ROW(writeRecord, false)           \
+    ROW(deleteRecord, false) ROW(commitStore, false) ROW(productInfo, false)
+
 enum class Call {
-    RegOpenKeyExA, RegQueryValueExA, RegCreateKeyExA, RegSetValueExA, RegSetKeyValueA, RegDeleteValueA,
-    RegEnumValueA, RegConnectRegistryA, RegCloseKey, RegFlushKey, WNetAddConnection2A, WNetCancelConnection2A,
-    GetComputerNameA, FormatMessageA, loadStore, readRecord, writeRecord, deleteRecord, commitStore,
-    productInfo,
+#define VESKCFG_CALL_ENUM(name, writes) name,
+    VESKCFG_FAILABLE_CALLS(VESKCFG_CALL_ENUM)
+#undef VESKCFG_CALL_ENUM
 };
-constexpr size_t kCallCount = static_cast<size_t>(Call::productInfo) + 1;
+#define VESKCFG_CALL_COUNT(name, writes) +1
+constexpr size_t kCallCount = 0 VESKCFG_FAILABLE_CALLS(VESKCFG_CALL_COUNT);
+#undef VESKCFG_CALL_COUNT
 const char* callName(Call call);
 bool callNamed(const std::string& name, Call& call);
 
@@ -51,7 +64,7 @@ private:
 void injectFaults(bool inject);
 
 // The calls that may change something on a computer: its registry, or the
-// console's connections.
+// console's connections (the table's second column).
 bool mayWrite(Call call);
 
 // With VESKCFG_STOP_BEFORE_WRITE=N, the process stops itself (SIGSTOP) just

@@ -51,10 +51,18 @@ endif()
 find_library(SAMBA_ERRORS_LIBRARY NAMES samba-errors libsamba-errors.so.1)
 if(SAMBA_CLIENT_FOUND AND SAMBA_ERRORS_LIBRARY AND KRB5_FOUND)
   enable_language(C)
-  add_library(veskcfg-smb MODULE platform/linux/hosts/smb/winreg_client.c platform/linux/hosts/smb/kerberos_logon.c
-              platform/linux/hosts/smb/kdc_refusal.c
-              platform/linux/hosts/smb/status_codes.c)
-  set_target_properties(veskcfg-smb PROPERTIES PREFIX "" C_STANDARD 11 C_EXTENSIONS ON)
+  add_library(veskcfg-smb MODULE
+    platform/linux/hosts/smb/module_checks.c
+    platform/linux/hosts/smb/session.c
+    platform/linux/hosts/smb/walk.c
+    platform/linux/hosts/smb/requests.c
+    platform/linux/hosts/smb/kerberos_logon.c
+    platform/linux/hosts/smb/kdc_refusal.c
+    platform/linux/hosts/smb/status_codes.c
+  )
+  # One name leaves the module, veskcfg_smb_client: none of its own may
+  # stand in for one of Samba's.
+  set_target_properties(veskcfg-smb PROPERTIES PREFIX "" C_STANDARD 11 C_EXTENSIONS ON C_VISIBILITY_PRESET hidden)
   target_include_directories(veskcfg-smb PRIVATE ${PROJECT_SOURCE_DIR})
   target_include_directories(veskcfg-smb SYSTEM PRIVATE ${SAMBA_CLIENT_INCLUDE_DIRS})
   target_compile_options(veskcfg-smb PRIVATE ${SAMBA_CLIENT_CFLAGS_OTHER})

@@ -41,7 +41,7 @@ struct SmbClient {
 };
 
 /* The module's one entry point, found with dlsym. */
-const struct SmbClient *veskcfg_smb_client(void);
+__attribute__((visibility("default"))) const struct SmbClient *veskcfg_smb_client(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,127 @@
+// The table's backend of VeskCfg.exe under Wine, over the real registry and console
+// and our test network provider as its mpr.dll.
+#pragma once
+
+#include <sys/wait.h>
+
+#include "tests/support/backends.h"
+
+const char kWine[] = "/usr/lib/wine/wine64";
+
+// Runs a Wine program to its end; its standard output.
+inline std::string wine(const std::vector<std::string>& args) {
+    RunOptions options;
+    options.terminal = false;
+    return runVeskCfg(kWine, args, options).out;
+}
+
+class WineBackend : public Backend {
+public:
+    explicit WineBackend(std::string program) : program_(std::move(program)) {
+        char pattern[] = "/tmp/veskcfg-network-XXXXXX";
+        network_ = mkdtemp(pattern);
+        std::string name = wine({"cmd", "/c", "echo", "%COMPUTERNAME%"});
+        primary_ = name.substr(0, name.find_first_of("\r\n"));
+        setenv("WINEDLLOVERRIDES", "mpr=n", 1);
+        setenv("VESKCFG_TEST_NETWORK", ("Z:" + replaced(network_, "/", "\\")).c_str(), 1);
+    }
+    ~WineBackend() override { std::system(("rm -rf '" + network_ + "'").c_str()); }
+
+    std::string primary() const override { return primary_; }
+
+    void setUp(const Setup& setup) override {
+        std::ofstream(network_ + "/accounts") << primary_ << " admin:psecret\n" << primary_ << " newadmin:n3w\n"
+                                              << "DIST dadmin:dsecret\nOTHER oadmin:osecret\nDOWN admin:psecret\n"
+                                              << "SILENT admin:psecret\n";
+        std::ofstream(network_ + "/offline") << "DOWN\nSILENT\n";
+        std::ofstream connections(network_ + "/connections");
+        for (const std::string& line : setup.connections) connections << expand(line, {}) << "\n";
+        connections.close();
+        // The registry as the row wants it, through Wine's own regedit.
+        std::string reg = "REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n";
+        for (const Record& record : setup.records) {
+            Record filled = expand(record);
+            std::string bytes = roleRecordBytes(filled.primary, filled.isDistributed, filled.user, filled.password);
+            reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\" + filled.server + "\\Vesklane]\n\"Slot_1\"=hex:";
+            for (size_t i = 0; i < bytes.size(); ++i) {
+                char pair[4];
+                std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", static_cast<unsigned char>(bytes[i]));
+                reg += pair;
+            }
+            reg += "\n\n";
+        }
+        if (setup.list) {
+            reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n";
+            for (const std::string& name : *setup.list) reg += "\"" + name + "\"=hex(1):\n";
+        }
+        std::ofstream(network_ + "/setup.reg") << reg;
+        wine({"regedit", "/s", "Z:" + replaced(network_, "/", "\\") + "\\setup.reg"});
+    }
+
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {
+        RunOptions options;
+        options.keys = keys;
+        options.inputOnTerminal = true;
+        std::vector<std::string> wineArgs = {program_ + "/VeskCfg.exe"};
+        wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+        return runVeskCfg(kWine, wineArgs, options);
+    }
+
+    // What Wine's reg shows of the product's keys.
+    State state() override {
+        State state;
+        std::istringstream lines(wine({"reg", "query", "HKLM\\SOFTWARE\\Tallmere", "/s"}));
+        std::string key;
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind("HKEY_", 0) == 0) {
+                key = line;
+                state.hasList = state.hasList || key.ends_with("\\VeskDistributedServers");
+                continue;
+            }
+            std::istringstream fields(line);
+            std::string name, type, data;
+            if (!(fields >> name >> type)) continue;
+            fields >> data;
+            if (key.ends_with("\\VeskDistributedServers")) {
+                state.list.push_back(name);
+            } else if (name == "Slot_1") {
+                std::string server = key.substr(0, key.rfind('\\'));
+                std::string bytes;
+                for (size_t at = 0; at + 1 < data.size(); at += 2)
+                    bytes += static_cast<char>(std::stoi(data.substr(at, 2), nullptr, 16));
+                state.records[asServer(server.substr(server.rfind('\\') + 1), primary_)] = describe(bytes, primary_);
+            }
+        }
+        std::sort(state.list.begin(), state.list.end());
+        std::ifstream connections(network_ + "/connections");
+        state.connections.assign(std::istreambuf_iterator<char>(connections), std::istreambuf_iterator<char>());
+        return state;
+    }
+
+    // Wine keeps values sorted by name, where Windows keeps their creation order.
+    std::vector<std::string> enumerationOrder(std::vector<std::string> names) const override {
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+        return names;
+    }
+
+    // The Windows runtime writes each "\n" as "\r\n"; Wine has system texts of
+    // its own.
+    std::string asPrinted(std::string out) const override {
+        static const std::pair<const char*, const char*> kWineTexts[] = {
+            {"The system cannot find the file specified.", "File not found."},
+            {"The user name or password is incorrect.", "Logon failure."},
+            {"The network path was not found.", "Bad network path."},
+            {"Access is denied.", "Access denied."},
+        };
+        for (const auto& [windows, wine] : kWineTexts) out = replaced(out, windows, wine);
+        return replaced(out, "\n", "\r\n");
+    }
+
+    int exitStatus(long code) const override { return static_cast<int>(code & 0xFF); }
+
+private:
+    std::string program_;
+    std::string network_;
+    std::string primary_;
+};

@@ -1,3 +1,6 @@
+// The command dispatcher: the usage text, then one command of the table
+// (dispatcher.cc's kCommands) with its progress line, after the record store
+// is loaded and the names are upper-cased; "Transaction OK!" when it ends well.
 #pragma once
 
 void printUsage();

@@ -1,3 +1,5 @@
+// VeskCfg's start: the console's arguments, one command, and its result as
+// the process's exit status.
 #include "cli/dispatcher.h"
 #include "platform/console.h"
 #include "platform/process.h"

@@ -31,13 +31,14 @@ else()
   include(GNUInstallDirs)
   install(TARGETS VeskCfg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_BINARY_DIR}/VeskCfg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES tools/completion/VeskCfg.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  # One file completes both programs; bash-completion looks for it under
+  # the name of each.
+  install(FILES tools/completion/veskcfg.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME VeskCfg)
   if(TARGET vesknet)
     install(TARGETS vesknet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${CMAKE_BINARY_DIR}/vesknet.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES tools/completion/vesknet.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-            RENAME vesknet)
+    install(CODE "file(CREATE_LINK VeskCfg \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/bash-completion/completions/vesknet SYMBOLIC)")
   endif()
   if(TARGET veskcfg-smb)
     install(TARGETS veskcfg-smb LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/veskcfg)

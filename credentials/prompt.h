@@ -1,3 +1,5 @@
+// The credential prompt: an account name and a password read key by key
+// from the console, whatever standard input is.
 #pragma once
 
 constexpr int PROMPT_ESCAPED = 2;

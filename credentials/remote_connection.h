@@ -1,3 +1,5 @@
+// The authenticated connection to a server's ipc$ share that every command
+// but cc opens first, with the credentials stored for the server or typed.
 #pragma once
 
 #include "platform/win32.h"

@@ -1,3 +1,5 @@
+// The scrambling of a role record's credential fields: never kept in clear
+// text, scrambled and unscrambled by the same routine.
 #pragma once
 
 #include "store/role_record.h"

@@ -1,3 +1,5 @@
+// Clear-text credentials and their end: wiped before their memory is given
+// back, on every path.
 #pragma once
 
 #include <cstddef>

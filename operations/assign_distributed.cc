@@ -3,9 +3,13 @@
 #include <cstdio>
 
 #include "credentials/wipe.h"
-#include "operations/common.h"
+#include "operations/connections.h"
+#include "operations/listing.h"
 #include "operations/operations.h"
 #include "operations/report_error.h"
+#include "operations/roles.h"
+#include "operations/shown_names.h"
+#include "platform/result_codes.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -21,21 +25,8 @@ int linkToPrimary(const char* primary, const char* distributed) {
         std::printf("%s is not primary or distributed.\n", primary);
         return code;
     }
-    StoredName itsPrimary = storedPrimaryName(record);
-    if (!sameServerName(primary, itsPrimary.text)) {
-        std::printf("%s is attached to %s.\n", primary, shown(itsPrimary.text).text);
-        return RESULT_REFUSED;
-    }
-    std::printf("%s is a primary.\n", primary);
-
-    HKEY rootKey = nullptr;
-    HKEY listKey = nullptr;
-    if (openListForReading(&rootKey, &listKey, primary) != 0) {
-        std::printf("             No attached servers\n");
-    } else {
-        printAttachedServers(listKey);
-        closeList(rootKey, listKey);
-    }
+    if (!printRoleOf(primary, record)) return RESULT_REFUSED;
+    printListOf(primary, "             No attached servers\n");
 
     if (int code = changeListEntry(primaryCopy, distributed, LIST_ADD)) {
         // Reported here and once more by the caller: the doubled ERROR! line is

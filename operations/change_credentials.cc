@@ -8,9 +8,12 @@
 #include "credentials/scramble.h"
 #include "credentials/stored_record.h"
 #include "credentials/wipe.h"
-#include "operations/common.h"
+#include "operations/connections.h"
 #include "operations/operations.h"
 #include "operations/report_error.h"
+#include "operations/roles.h"
+#include "operations/shown_names.h"
+#include "platform/result_codes.h"
 #include "store/record_store.h"
 
 int changeCredentials(const char* server) {

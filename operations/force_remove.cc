@@ -1,7 +1,7 @@
 // frd SERVER: delete SERVER's record, whatever it holds, and nothing else.
 #include <cstdio>
 
-#include "operations/common.h"
+#include "operations/connections.h"
 #include "operations/operations.h"
 #include "operations/report_error.h"
 #include "store/record_store.h"

@@ -1,8 +1,12 @@
 // lp SERVER and ld SERVER: a server's role, and the servers attached to it.
 #include <cstdio>
 
-#include "operations/common.h"
+#include "operations/connections.h"
+#include "operations/listing.h"
 #include "operations/operations.h"
+#include "operations/roles.h"
+#include "operations/shown_names.h"
+#include "platform/result_codes.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -17,9 +21,7 @@ int printRole(const char* server) {
         std::printf("%s is not a secondary or primary.\n", server);
         return code;
     }
-    StoredName itsPrimary = storedPrimaryName(record);
-    if (sameServerName(itsPrimary.text, server)) std::printf("%s is a primary.\n", server);
-    else std::printf("%s is attached to %s.\n", server, shown(itsPrimary.text).text);
+    printRoleOf(server, record);
     return 0;
 }
 
@@ -36,16 +38,10 @@ int listDistributed(const char* server) {
     if (int code = connectTo(connections, server)) return code;
     printRole(server);  // without a record the listing goes on
 
-    HKEY rootKey = nullptr;
-    HKEY listKey = nullptr;
-    if (LONG code = openListForReading(&rootKey, &listKey, server)) {
-        connections.cancelAll();
-        std::printf("             No attached servers\n");
-        return code;
-    }
-    ListWalk walk = printAttachedServers(listKey);
-    closeList(rootKey, listKey);
-    if (walk.linesPrinted == 0) std::printf("             No attached servers\n");
+    LONG openCode = 0;
+    std::optional<ListWalk> walk = printListOf(server, "             No attached servers\n", &openCode);
+    if (!walk) return openCode;
+    if (walk->linesPrinted == 0) std::printf("             No attached servers\n");
     // A walk cut short by failures has not shown the whole list.
-    return walk.endCode == ERROR_NO_MORE_ITEMS ? 0 : walk.endCode;
+    return walk->endCode == ERROR_NO_MORE_ITEMS ? 0 : walk->endCode;
 }

@@ -1,8 +1,10 @@
 // mp SERVER: store a record that names SERVER its own primary, with the
 // credentials that reached it.
 #include "credentials/wipe.h"
-#include "operations/common.h"
+#include "operations/connections.h"
 #include "operations/operations.h"
+#include "operations/roles.h"
+#include "platform/result_codes.h"
 
 int makePrimary(const char* server) {
     if (!fitsPrimaryName(server)) return ERROR_INVALID_NAME;

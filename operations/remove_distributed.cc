@@ -2,9 +2,12 @@
 // PRIMARY's list; when that fails, write the record back as it was read.
 #include <cstdio>
 
-#include "operations/common.h"
+#include "operations/connections.h"
 #include "operations/operations.h"
 #include "operations/report_error.h"
+#include "operations/roles.h"
+#include "operations/shown_names.h"
+#include "platform/result_codes.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 

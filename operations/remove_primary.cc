@@ -2,9 +2,13 @@
 // still lists distributed servers.
 #include <cstdio>
 
-#include "operations/common.h"
+#include "operations/connections.h"
+#include "operations/listing.h"
 #include "operations/operations.h"
 #include "operations/report_error.h"
+#include "operations/roles.h"
+#include "operations/shown_names.h"
+#include "platform/result_codes.h"
 #include "store/record_store.h"
 #include "store/server_list.h"
 
@@ -12,21 +16,9 @@ namespace {
 
 // RESULT_REFUSED after saying why, or 0 when the record may go.
 int checkRemovable(const char* server, const ServerRoleRecord& record) {
-    StoredName itsPrimary = storedPrimaryName(record);
-    if (!sameServerName(itsPrimary.text, server)) {
-        std::printf("%s is attached to %s.\n", server, shown(itsPrimary.text).text);
-        return RESULT_REFUSED;
-    }
-    std::printf("%s is a primary.\n", server);
-    HKEY rootKey = nullptr;
-    HKEY listKey = nullptr;
-    if (openListForReading(&rootKey, &listKey, server) != 0) {
-        std::printf("             No Attached Distributed Servers\n");
-        return 0;
-    }
-    ListWalk walk = printAttachedServers(listKey);
-    closeList(rootKey, listKey);
-    if (walk.linesPrinted == 0) return 0;
+    if (!printRoleOf(server, record)) return RESULT_REFUSED;
+    std::optional<ListWalk> walk = printListOf(server, "             No Attached Distributed Servers\n");
+    if (!walk || walk->linesPrinted == 0) return 0;
     std::printf("%s has distributed servers and can not be removed.\n", server);
     return RESULT_REFUSED;
 }

@@ -1,3 +1,5 @@
+// The ERROR! line every failure of the platform or the record store is
+// shown as, and the two context texts it carries.
 #pragma once
 
 // Prints "ERROR! <system text for code><contextText>.\n". The system text ends

@@ -1,6 +1,6 @@
 // The Win32 calls, types and constants the program uses, under their Win32
-// names and argument orders. On Windows they come from the SDK; elsewhere the
-// simulated backend supplies them over a world directory.
+// names and argument orders. On Windows they come from the SDK; on Linux
+// platform/linux supplies them, over a world of folders or real SMB servers.
 #pragma once
 
 #ifdef _WIN32

@@ -1,4 +1,4 @@
-// What the simulated registry offers beside the Win32 calls.
+// What the Linux platform's registry offers beside the Win32 calls.
 #pragma once
 
 #include <cstddef>

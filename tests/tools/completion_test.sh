@@ -3,8 +3,7 @@
 # (the word being completed last), the words offered.
 # completion_test.sh SOURCE-DIR VESKNET-BINARY-DIR
 set -uo pipefail
-source "$1/tools/completion/VeskCfg.bash"
-source "$1/tools/completion/vesknet.bash"
+source "$1/tools/completion/veskcfg.bash"
 PATH=$2:$PATH
 world=$(mktemp -d "/tmp/veskcfg completion XXXXXX")  # a blank in the path
 trap 'rm -rf "$world"' EXIT

@@ -1,4 +1,4 @@
-// The simulated console's terminal between prompts.
+// The Linux console's terminal between prompts.
 #pragma once
 
 namespace sim {

@@ -1,4 +1,4 @@
-// Failures injected into the simulated calls, from a computer's faults file:
+// Failures injected into the Win32 calls on Linux, from a computer's faults file:
 // lines "<call> <code>" (every such call fails) or "<call> <code> <n>" (only
 // the n-th, counted per run and per computer).
 #pragma once

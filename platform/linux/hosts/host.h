@@ -1,13 +1,19 @@
 // The computers behind the registry and network calls. Each computer the
 // calls name is a host: the local computer and, on the world network, every
-// other one are folders of the world (world_host.cc); on the smb network the
-// others are real SMB servers (platform/linux/hosts/smb/smb_host.cc). Every host is
+// other one are folders of the world (world/world_host.cc); on the smb
+// network the others are real SMB servers (smb/smb_host.cc). Every host is
 // wrapped in the fault host (fault_host.cc), which applies the computer's
-// faults file and counts its calls. registry.cc and network.cc keep the
-// Win32 rules (handles, arguments, the connections table) and leave the
-// rest to the host: none of them asks which network it is on.
+// faults file and counts its calls; hosts.cc chooses. platform/linux's
+// registry.cc and network.cc keep the Win32 rules (handles, arguments, the
+// connections table) and leave the rest to the host: none of them asks
+// which network it is on, and no host knows of the connections table.
 //
-// A new registry call is one more method here, implemented by each host.
+// A new registry call touches: its declaration (platform/win32.h), its
+// Win32 rules (platform/linux/registry.cc), one method here, its row in the
+// table of faults.h and its line in fault_host.cc, and each host's
+// implementation: world/world_host.cc (with hive.h and hive_model.cc when it
+// changes a hive) and smb/smb_host.cc (with its request in the module:
+// smb_client.h, requests.c, winreg_calls.h).
 #pragma once
 
 #include <memory>

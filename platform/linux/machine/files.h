@@ -1,4 +1,4 @@
-// How the simulation reads and changes the files of its world. A world may
+// How the Linux platform reads and changes the files of its world. A world may
 // sit in a folder that others can reach (under /tmp, say), so no world file
 // is opened through a symbolic link, temporary files are created afresh under
 // names nobody can guess, and a folder that another user could change is

@@ -1,4 +1,4 @@
-// What the simulation says beside the program's own output: diagnostics on
+// What the Linux platform says beside the program's own output: diagnostics on
 // standard error, and $VESKCFG_TRACE, how tests watch the calls.
 #pragma once
 

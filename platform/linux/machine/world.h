@@ -1,4 +1,5 @@
-// The simulated network: a directory with one folder per computer.
+// The world: a directory with one folder per computer, the local one (always)
+// and, on the world network, the others.
 //   <world>/<NAME>/hklm.reg     that computer's HKEY_LOCAL_MACHINE (REGEDIT4)
 //   <world>/<NAME>/accounts     user:password lines that may open its ipc$
 //   <world>/<NAME>/connections  the local computer's open connections

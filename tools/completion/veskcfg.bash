@@ -1,7 +1,15 @@
-# bash completion for vesknet: global options, subcommands, then computers
-# of the world (--world's, else VESKCFG_WORLD's), call names from vesknet
+# bash completion for VeskCfg and vesknet, one file installed under both
+# names: computers of the world matched without regard to case, as VeskCfg
+# matches them; for VeskCfg the command word, then as many computers as the
+# command takes; for vesknet its global options, subcommands, computers of
+# the world (--world's, else VESKCFG_WORLD's), call names from vesknet
 # itself, and option values.
-_vesknet_computers() {
+_veskcfg_world() {
+    printf '%s\n' "${VESKCFG_WORLD:-${XDG_STATE_HOME:-$HOME/.local/state}/veskcfg/world}"
+}
+# The computers whose names start with $2, in any case, from world $1; each
+# quoted for the command line.
+_veskcfg_computers() {
     local world=$1 prefix=${2,,} folder name
     [ -d "$world" ] || return 0
     for folder in "$world"/*/; do
@@ -11,6 +19,23 @@ _vesknet_computers() {
         [[ ${name,,} == "$prefix"* ]] && printf '%q\n' "$name"
     done
 }
+_veskcfg() {
+    local current=${COMP_WORDS[COMP_CWORD]} most=0
+    COMPREPLY=()
+    if [ "$COMP_CWORD" -eq 1 ]; then
+        COMPREPLY=($(compgen -W "mp md rd frd rp ld lp cc" -- "$current"))
+        return
+    fi
+    case ${COMP_WORDS[1]} in
+        mp | rp | ld | lp | cc) most=1 ;;
+        md | rd | frd) most=2 ;;
+    esac
+    [ "$COMP_CWORD" -le $((most + 1)) ] || return 0
+    local IFS=$'\n'
+    COMPREPLY=($(_veskcfg_computers "$(_veskcfg_world)" "$current"))
+}
+complete -F _veskcfg VeskCfg
+
 # A word as the shell would read it, for a folder's name: quotes and
 # backslashes taken away, a leading ~ for $HOME; never evaluated.
 _vesknet_unquoted() {
@@ -28,7 +53,8 @@ _vesknet_unquoted() {
 }
 _vesknet() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
-    local world=${VESKCFG_WORLD:-${XDG_STATE_HOME:-$HOME/.local/state}/veskcfg/world}
+    local world
+    world=$(_veskcfg_world)
     local at=1 command="" position=0
     COMPREPLY=()
     # The global options come before the subcommand; --world's value is the world.
@@ -57,10 +83,10 @@ _vesknet() {
     local IFS=$'\n'
     case $command in
         add | offline | online)
-            [ "$position" -eq 0 ] && COMPREPLY=($(_vesknet_computers "$world" "$current")) ;;
+            [ "$position" -eq 0 ] && COMPREPLY=($(_veskcfg_computers "$world" "$current")) ;;
         fault)
             if [ "$position" -eq 0 ]; then
-                COMPREPLY=($(_vesknet_computers "$world" "$current"))
+                COMPREPLY=($(_veskcfg_computers "$world" "$current"))
             elif [ "$position" -eq 1 ]; then
                 COMPREPLY=($(compgen -W "--clear"$'\n'"$(vesknet calls 2>/dev/null)" -- "$current"))
             fi ;;

@@ -12,9 +12,8 @@ void OpenConnections::opened(const char* server) {
     ++count_;
 }
 
-void OpenConnections::cancelAll() {
+OpenConnections::~OpenConnections() {
     for (int i = 0; i < count_; ++i) WNetCancelConnection2A(remoteNames_[i], 0, TRUE);
-    count_ = 0;
 }
 
 int connectTo(OpenConnections& connections, const char* server, char* userNameOut, char* passwordOut) {

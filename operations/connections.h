@@ -12,10 +12,9 @@ public:
     OpenConnections() = default;
     OpenConnections(const OpenConnections&) = delete;
     OpenConnections& operator=(const OpenConnections&) = delete;
-    ~OpenConnections() { cancelAll(); }
+    ~OpenConnections();  // cancels each, by force, in the order opened
 
     void opened(const char* server);
-    void cancelAll();
 
 private:
     char remoteNames_[2][MAX_PATH] = {};

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "tools/support/temp_world.h"
@@ -102,6 +104,22 @@ struct Row {
     std::string err = "";  // what the simulation says on standard error
 };
 
+// Every connection a run opened is cancelled once, and none it did not: a
+// connection made, and one replaced after 1219 (its forced cancel comes
+// before the second try), each one cancel in the trace.
+void expectEachConnectionCancelledOnce(const std::string& trace) {
+    std::map<std::string, int> owed;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string call, remote;
+        words >> call >> remote;
+        if (call == "WNetAddConnection2A" && (line.ends_with("-> 0") || line.ends_with("-> 1219"))) ++owed[remote];
+        if (call == "WNetCancelConnection2A") --owed[remote];
+    }
+    for (const auto& [remote, count] : owed) EXPECT_EQ(count, 0) << remote << " is cancelled " << -count << " more times than opened\n" << trace;
+}
+
 void runRows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -123,6 +141,7 @@ void runRows(const std::vector<Row>& rows) {
             EXPECT_EQ(run.echo, row.echo);
         }
         EXPECT_EQ(world.connections(), "");
+        expectEachConnectionCancelledOnce(world.trace());
         EXPECT_EQ(world.trace().find("keys left open"), std::string::npos);
         if (row.after) row.after(world);
     }

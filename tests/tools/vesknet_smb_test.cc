@@ -60,6 +60,9 @@ protected:
         EXPECT_EQ(world.read("CONSOLE/connections"), before) << checked.out << checked.err << world.trace();
         return {checked.out, checked.status};
     }
+    // Runs the mends check names for what a cut-short change left, after
+    // which the grouping is consistent.
+    void mendWhatIsFound(int& withFindings, int& mendsRun);
     TempWorld world;
 };
 
@@ -151,6 +154,21 @@ std::vector<std::vector<std::string>> mendsOf(const std::string& findings) {
     return commands;
 }
 
+void VesknetOverSmb::mendWhatIsFound(int& withFindings, int& mendsRun) {
+    auto [found, status] = check();
+    if (status == 1) {
+        ++withFindings;
+        for (const auto& mend : mendsOf(found)) {
+            RunResult mended = veskcfg(mend);
+            EXPECT_EQ(mended.status, 0) << mended.out;
+            ++mendsRun;
+        }
+    } else {
+        EXPECT_EQ(status, 0) << found;
+    }
+    EXPECT_EQ(check(), kConsistent) << found;
+}
+
 // Whether the relay cut the connection it logged last (the log is written
 // as the connection closes, which may come just after the run ended).
 bool wasCut(const std::string& log) {
@@ -218,18 +236,7 @@ TEST_F(VesknetOverSmb, KilledAtEveryWriteTheMendsMakeItWhole) {
                 break;
             }
             ++killed;
-            auto [found, status] = check();
-            if (status == 1) {
-                ++withFindings;
-                for (const auto& mend : mendsOf(found)) {
-                    RunResult mended = veskcfg(mend);
-                    EXPECT_EQ(mended.status, 0) << mended.out;
-                    ++mendsRun;
-                }
-            } else {
-                EXPECT_EQ(status, 0) << found;
-            }
-            EXPECT_EQ(check(), kConsistent) << found;
+            mendWhatIsFound(withFindings, mendsRun);
         }
     }
     std::printf("%d runs killed before a write, %d leaving findings, %d mends run, each consistent afterwards\n",
@@ -304,18 +311,7 @@ TEST_F(VesknetOverSmb, CutAtEveryRequestTheMendsMakeItWhole) {
                     } else {
                         EXPECT_EQ(run.status, 64) << run.out;
                     }
-                    auto [found, status] = check();
-                    if (status == 1) {
-                        ++withFindings;
-                        for (const auto& mend : mendsOf(found)) {
-                            RunResult mended = veskcfg(mend);
-                            EXPECT_EQ(mended.status, 0) << mended.out;
-                            ++mendsRun;
-                        }
-                    } else {
-                        EXPECT_EQ(status, 0) << found;
-                    }
-                    EXPECT_EQ(check(), kConsistent) << found;
+                    mendWhatIsFound(withFindings, mendsRun);
                 }
             }
         }

@@ -60,6 +60,16 @@ protected:
         EXPECT_EQ(world.read("CONSOLE/connections"), before) << checked.out << checked.err << world.trace();
         return {checked.out, checked.status};
     }
+    // The list show --json gives for server.
+    std::vector<std::string> shownList(const std::string& server) {
+        RunResult shown = vesknet({"show", "--json"});
+        EXPECT_EQ(shown.status, 0) << shown.err;
+        const nlohmann::json document = nlohmann::json::parse(shown.out);
+        std::vector<std::string> listed;
+        for (const auto& computer : document["computers"])
+            if (computer["name"] == server) listed = computer["list"].get<std::vector<std::string>>();
+        return listed;
+    }
     // Runs the mends check names for what a cut-short change left, after
     // which the grouping is consistent.
     void mendWhatIsFound(int& withFindings, int& mendsRun);
@@ -74,12 +84,7 @@ TEST_F(VesknetOverSmb, AGroupingMadeOverSmbIsConsistent) {
     ASSERT_TRUE(putSambaList("PRIM", std::vector<std::string>{}, world.root()));
     ASSERT_EQ(veskcfg({"md", "PRIM", "DIST"}).status, 0);
     EXPECT_EQ(check(), kConsistent);
-    RunResult shown = vesknet({"show", "--json"});
-    ASSERT_EQ(shown.status, 0) << shown.err;
-    nlohmann::json document = nlohmann::json::parse(shown.out);
-    std::vector<std::string> listed;
-    for (const auto& computer : document["computers"])
-        if (computer["name"] == "PRIM") listed = computer["list"].get<std::vector<std::string>>();
+    std::vector<std::string> listed = shownList("PRIM");
     EXPECT_EQ(listed, sambaList("PRIM").value_or(std::vector<std::string>{"(no list)"}));
     EXPECT_EQ(listed, std::vector<std::string>{"DIST"});
 }
@@ -89,12 +94,7 @@ TEST_F(VesknetOverSmb, AGroupingMadeOverSmbIsConsistent) {
 TEST_F(VesknetOverSmb, ShowReadsEveryByteOfANameAsNetDoes) {
     const std::vector<std::string> names = {"\xC2\xAB\xC3\x8D\xC3\xAF", "Z\xE2\x82\xAC\xC3\xBF", "09afAF", "\xC3\x80\xC2\xBA"};
     ASSERT_TRUE(putSambaList("PRIM", names, world.root()));
-    RunResult shown = vesknet({"show", "--json"});
-    ASSERT_EQ(shown.status, 0) << shown.err;
-    nlohmann::json document = nlohmann::json::parse(shown.out);
-    std::vector<std::string> listed;
-    for (const auto& computer : document["computers"])
-        if (computer["name"] == "PRIM") listed = computer["list"].get<std::vector<std::string>>();
+    std::vector<std::string> listed = shownList("PRIM");
     EXPECT_EQ(listed, sambaList("PRIM").value_or(std::vector<std::string>{"(no list)"}));
     EXPECT_EQ(listed.size(), names.size());
 }

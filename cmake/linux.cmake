@@ -122,7 +122,8 @@ add_executable(veskcfg-relay tools/support/relay.cc)
 target_link_libraries(veskcfg-relay Threads::Threads)
 
 # What a world holds, and its audit: for vesknet and the tests.
-add_library(vesknetview STATIC tools/vesknet/network_view.cc tools/vesknet/remote_lists.cc)
+add_library(vesknetview STATIC tools/vesknet/audit.cc tools/vesknet/remote_lists.cc
+            tools/vesknet/linux/world_view.cc tools/vesknet/linux/readers.cc)
 target_link_libraries(vesknetview PUBLIC veskcore)
 
 # vesknet, the simulated network's companion: CLI11 and nlohmann/json from
@@ -130,7 +131,8 @@ target_link_libraries(vesknetview PUBLIC veskcore)
 find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp)
 find_package(nlohmann_json 3 QUIET)
 if(CLI11_INCLUDE_DIR AND nlohmann_json_FOUND)
-  add_executable(vesknet tools/vesknet/main.cc)
+  add_executable(vesknet tools/vesknet/main.cc tools/vesknet/output.cc tools/vesknet/linux/edges.cc
+                 tools/vesknet/linux/world_commands.cc)
   target_include_directories(vesknet PRIVATE ${CLI11_INCLUDE_DIR})
   target_link_libraries(vesknet vesknetview nlohmann_json::nlohmann_json)
   target_compile_definitions(vesknet PRIVATE VESKCFG_VERSION="${PROJECT_VERSION}")

@@ -49,6 +49,25 @@ configure_file(platform/native/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONL
 add_executable(VeskCfg cli/main.cc platform/native/delay_load.cc ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(VeskCfg veskcore)
 
+# vesknet.exe, the audit of the real network from the console. CLI11 and
+# nlohmann/json are header-only: Debian's, from the build machine's
+# /usr/include through a folder that links those two alone, so that no other
+# header of the machine's meets MinGW's.
+set(HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
+if(EXISTS /usr/include/CLI/CLI.hpp AND EXISTS /usr/include/nlohmann/json.hpp)
+  file(MAKE_DIRECTORY ${HOST_HEADERS})
+  file(CREATE_LINK /usr/include/CLI ${HOST_HEADERS}/CLI SYMBOLIC)
+  file(CREATE_LINK /usr/include/nlohmann ${HOST_HEADERS}/nlohmann SYMBOLIC)
+  add_executable(vesknet tools/vesknet/main.cc tools/vesknet/output.cc tools/vesknet/audit.cc
+                 tools/vesknet/remote_lists.cc tools/vesknet/windows/console_view.cc tools/vesknet/windows/readers.cc
+                 tools/vesknet/windows/edges.cc tools/vesknet/windows/world_commands.cc platform/native/delay_load.cc)
+  target_include_directories(vesknet PRIVATE ${HOST_HEADERS})
+  target_compile_definitions(vesknet PRIVATE VESKCFG_VESKNET VESKCFG_VERSION="${PROJECT_VERSION}")
+  target_link_libraries(vesknet veskcore)
+else()
+  message(WARNING "CLI11 or nlohmann/json missing (apt-get install libcli11-dev nlohmann-json3-dev): no vesknet.exe")
+endif()
+
 if(BUILD_TESTING)
   set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources, built for Windows")
   if(EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)

@@ -9,6 +9,9 @@ if(WIN32)
   # VeskCfg.exe goes beside the product's own DLLs; our stand-ins only to a
   # machine without the product, hence a folder of their own.
   install(TARGETS VeskCfg RUNTIME DESTINATION .)
+  if(TARGET vesknet)
+    install(TARGETS vesknet RUNTIME DESTINATION .)
+  endif()
   install(TARGETS Quenbase Zenthal Morvane RUNTIME DESTINATION standins)
   # Text files with Windows line ends, for Notepad; made again when they change.
   foreach(file docs/windows-readme.txt docs/standins.txt docs/administrators.md)

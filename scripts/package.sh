@@ -8,7 +8,8 @@ echo "== packages"
 (cd build/linux && cpack >/dev/null && ls veskcfg_*.deb)
 (cd build/windows && cpack >/dev/null && ls veskcfg-*-windows.zip)
 # The .zip as a person unpacks it: a README at the top, and VeskCfg.exe /?
-# working from the folder as it is (the maker's DLLs are delay-loaded).
+# and vesknet.exe --help working from the folder as it is (the maker's DLLs
+# are delay-loaded).
 if [ -x /usr/lib/wine/wine64 ] && command -v unzip >/dev/null; then
   unpacked=$(mktemp -d /tmp/veskcfg-zip-XXXXXX)
   export WINEPREFIX=$unpacked/prefix WINEDEBUG=-all
@@ -21,10 +22,16 @@ if [ -x /usr/lib/wine/wine64 ] && command -v unzip >/dev/null; then
   (cd "$folder" && /usr/lib/wine/wine64 VeskCfg.exe lp X >/dev/null 2>"$unpacked/err") || status=$?
   [ "$status" -eq 126 ] && grep -q "Quenbase.dll cannot be loaded" "$unpacked/err" ||
     { echo "FAILED: a command without the DLLs (status $status)"; cat "$unpacked/err"; exit 1; }
+  (cd "$folder" && /usr/lib/wine/wine64 vesknet.exe --help 2>/dev/null | grep -q "check") ||
+    { echo "FAILED: vesknet.exe --help in the unpacked .zip"; exit 1; }
+  status=0
+  (cd "$folder" && /usr/lib/wine/wine64 vesknet.exe check >/dev/null 2>"$unpacked/err") || status=$?
+  [ "$status" -eq 2 ] && grep -q "^vesknet: Quenbase.dll cannot be loaded" "$unpacked/err" ||
+    { echo "FAILED: vesknet.exe check without the DLLs (status $status)"; cat "$unpacked/err"; exit 1; }
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   rm -rf "$unpacked"
   unset WINEPREFIX
-  echo "the unpacked .zip: README.txt at the top; VeskCfg.exe /? works as it is, other commands say what is missing"
+  echo "the unpacked .zip: README.txt at the top; VeskCfg.exe /? and vesknet.exe --help work as they are, other commands say what is missing"
 fi
 if command -v lintian >/dev/null; then
   lintian --fail-on error,warning --tag-display-limit 0 build/linux/veskcfg_*.deb 2>&1 | grep -v "root privileges" || true

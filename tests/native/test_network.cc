@@ -4,7 +4,8 @@
 // VESKCFG_TEST_NETWORK, so that several runs see one logon session:
 //   accounts     "SERVER USER:PASSWORD" lines: who may open SERVER's ipc$
 //   offline      "SERVER" lines: computers that cannot be reached
-//   connections  "\\SERVER\share USER" lines: this logon session's connections
+//   connections  "\\SERVER\share USER" lines: this logon session's connections,
+//                which WNetOpenEnumA enumerates and WNetGetUserA reads
 #include <windows.h>
 #include <winnetwk.h>
 
@@ -98,4 +99,57 @@ extern "C" DWORD WINAPI WNetCancelConnection2A(LPCSTR name, DWORD, BOOL) {
     if (kept.size() == connections.size()) return ERROR_NOT_CONNECTED;
     writeLines("connections", kept);
     return NO_ERROR;
+}
+
+// The session's connections, as WNetOpenEnum(RESOURCE_CONNECTED) gives them:
+// an enumeration is its next position in the connections file.
+extern "C" DWORD WINAPI WNetOpenEnumA(DWORD scope, DWORD, DWORD, LPNETRESOURCEA, LPHANDLE handle) {
+    if (!handle) return ERROR_INVALID_PARAMETER;
+    if (scope != RESOURCE_CONNECTED) return ERROR_NOT_SUPPORTED;
+    *handle = new size_t(0);
+    return NO_ERROR;
+}
+
+// One connection a call, its remote name in the buffer after the structure.
+extern "C" DWORD WINAPI WNetEnumResourceA(HANDLE handle, LPDWORD count, LPVOID buffer, LPDWORD size) {
+    if (!handle || !count || !buffer || !size) return ERROR_INVALID_PARAMETER;
+    size_t& at = *static_cast<size_t*>(handle);
+    std::vector<std::string> connections = readLines("connections");
+    if (at >= connections.size()) return ERROR_NO_MORE_ITEMS;
+    std::string remote = connections[at].substr(0, connections[at].find(' '));
+    DWORD needed = static_cast<DWORD>(sizeof(NETRESOURCEA) + remote.size() + 1);
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    auto* resource = static_cast<NETRESOURCEA*>(buffer);
+    *resource = {};
+    resource->dwScope = RESOURCE_CONNECTED;
+    resource->lpRemoteName = static_cast<char*>(buffer) + sizeof(NETRESOURCEA);
+    std::memcpy(resource->lpRemoteName, remote.c_str(), remote.size() + 1);
+    *count = 1;
+    ++at;
+    return NO_ERROR;
+}
+
+extern "C" DWORD WINAPI WNetCloseEnum(HANDLE handle) {
+    delete static_cast<size_t*>(handle);
+    return NO_ERROR;
+}
+
+// The account a connection was made with.
+extern "C" DWORD WINAPI WNetGetUserA(LPCSTR name, LPSTR user, LPDWORD length) {
+    if (!name || !user || !length) return ERROR_INVALID_PARAMETER;
+    for (const std::string& line : readLines("connections")) {
+        size_t blank = line.find(' ');
+        if (blank == std::string::npos || !same(line.substr(0, blank), name)) continue;
+        std::string account = line.substr(blank + 1);
+        if (*length < account.size() + 1) {
+            *length = static_cast<DWORD>(account.size() + 1);
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(user, account.c_str(), account.size() + 1);
+        return NO_ERROR;
+    }
+    return ERROR_NOT_CONNECTED;
 }

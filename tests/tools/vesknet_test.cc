@@ -88,6 +88,22 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
                                  "VeskCfg frd DIST, then VeskCfg mp DIST\n"),
               std::string::npos)
         << misplaced.out;
+
+    // A record too large to read, which frd will not delete: its value goes by hand.
+    std::string bytes = "00";
+    for (int i = 1; i < 80; ++i) bytes += ",00";
+    std::ofstream(world + "/CONSOLE/hklm.reg", std::ios::app)
+        << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\BIG\\Vesklane]\n\"Slot_1\"=hex:" << bytes << "\n";
+    ASSERT_EQ(vesknet({"add", "BIG", "--account", "badmin:bsecret"}).status, 0);
+    RunResult refused = veskcfg({"frd", "BIG"}, {"badmin\rbsecret\r"});
+    EXPECT_TRUE(refused.out.ends_with("BIG is not attached\n")) << refused.out;
+    EXPECT_EQ(refused.status, 234);
+    RunResult tooLarge = vesknet({"check"});
+    EXPECT_NE(tooLarge.out.find("BIG's role record cannot be read; mend: delete Slot_1 of [HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                                "Tallmere\\Servers\\BIG\\Vesklane] from " + world + "/CONSOLE/hklm.reg by hand (frd "
+                                "reads a record before it deletes it)\n"),
+              std::string::npos)
+        << tooLarge.out;
 }
 
 TEST(Vesknet, SaysWhatIsWrong) {

@@ -1,3 +1,6 @@
+// The network as a world holds it: its computers' folders, the console's
+// record store and list in their hive files, read with the simulation's own
+// code; on the smb network the primaries' lists come from the real servers.
 #include "tools/vesknet/network_view.h"
 
 #include <dirent.h>
@@ -6,8 +9,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "credentials/scramble.h"
-#include "credentials/wipe.h"
 #include "platform/maker.h"
 #include "platform/record_location.h"
 #include "platform/linux/machine/codepage.h"
@@ -83,14 +84,7 @@ bool recordOf(const std::string& server, sim::Hive& hive, sim::RegKey& key, Reco
     if (slot.data.size() > ROLE_RECORD_SIZE) return true;
     ServerRoleRecord stored = {};
     std::memcpy(&stored, slot.data.data(), slot.data.size());
-    record.readable = true;
-    record.primary.assign(stored.primaryName, strnlen(stored.primaryName, sizeof stored.primaryName));
-    record.isDistributed = stored.isDistributed;
-    char userName[CREDENTIAL_FIELD_SIZE + 1] = {};
-    unscrambleText(stored.userName, userName);
-    record.userName = userName;
-    wipeSecret(&stored, sizeof stored);
-    wipeSecret(userName, sizeof userName);
+    takeFields(record, stored);
     return true;
 }
 
@@ -116,6 +110,7 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
         if (roleRecordKeyPath(name.c_str(), ROLE_RECORD_TYPE, WithoutProductName::Tallmere, path)) continue;
         sim::RegKey* slot = hive.find(path);
         Record record;
+        record.keyPath = path;
         if (slot && recordOf(name, hive, *slot, record)) view.records.push_back(record);
     }
     std::sort(view.records.begin(), view.records.end(),
@@ -125,28 +120,6 @@ bool readRecords(const std::string& folder, NetworkView& view, std::string& why)
 }
 
 }  // namespace
-
-std::string hexOf(const std::string& bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char byte : bytes) {
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0xF];
-    }
-    return out;
-}
-
-bool Computer::lists(const std::string& server) const { return listed.count(sim::upperText(server)) > 0; }
-
-const Computer* NetworkView::computer(const std::string& name) const {
-    auto found = computerAt.find(sim::upperText(name));
-    return found == computerAt.end() ? nullptr : &computers[found->second];
-}
-
-const Record* NetworkView::record(const std::string& server) const {
-    auto found = recordAt.find(sim::upperText(server));
-    return found == recordAt.end() ? nullptr : &records[found->second];
-}
 
 bool readNetwork(const std::string& world, const std::string& console, NetworkView& view, std::string& why,
                  const RemoteReading& reading) {
@@ -186,83 +159,9 @@ bool readNetwork(const std::string& world, const std::string& console, NetworkVi
     return true;
 }
 
-std::string roleOf(const NetworkView& view, const std::string& server) {
-    const Record* record = view.record(server);
-    if (!record) return "none";
-    if (!record->readable) return "unreadable";
-    return record->primary == record->server ? "primary" : "distributed";
-}
+// The world's names compare as the simulation compares them.
+std::string upperName(const std::string& name) { return sim::upperText(name); }
 
-namespace {
-
-// A name as a POSIX shell takes it back as one word: bare when it holds
-// only characters no shell reads otherwise (nor the mend's own ", then"),
-// else in single quotes, a quote in it written '\''. A mend pasted into a
-// shell runs the command it names, and nothing a list's name could add.
-std::string shellWord(const std::string& name) {
-    static const char kPlain[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-+@%:/=";
-    if (!name.empty() && name.find_first_not_of(kPlain) == std::string::npos) return name;
-    std::string quoted = "'";
-    for (char c : name) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-}  // namespace
-
-std::vector<Finding> audit(const NetworkView& view) {
-    std::vector<Finding> findings;
-    for (const Record& record : view.records) {
-        const Computer* primary = record.readable ? view.computer(record.primary) : nullptr;
-        // A list that cannot be read says nothing: its own finding comes below.
-        if (primary && primary->listUnknown()) continue;
-        if (!record.readable) {
-            findings.push_back({record.server + "'s role record cannot be read", "VeskCfg frd " + shellWord(record.server)});
-        } else if (record.primary != record.server && !(primary && primary->lists(record.server))) {
-            findings.push_back({record.server + "'s record names " + record.primary + ", which does not list it",
-                                "VeskCfg frd " + shellWord(record.primary) + " " + shellWord(record.server)});
-        }
-    }
-    for (const Computer& computer : view.computers) {
-        if (!computer.hiveProblem.empty()) {
-            findings.push_back({view.world + "/" + computer.name + "/hklm.reg " + computer.hiveProblem,
-                                "make it a regular file its owner may read, or restore it from a copy"});
-            continue;
-        }
-        if (!computer.unreachable.empty()) {
-            findings.push_back({computer.name + ": " + computer.unreachable,
-                                "check again once " + computer.name + " can be reached with the account stored for it "
-                                "(VeskCfg lp " + shellWord(computer.name) + " shows why it cannot)"});
-            continue;
-        }
-        if (computer.hiveBadLine) {
-            findings.push_back({view.world + "/" + computer.name + "/hklm.reg, line " +
-                                    std::to_string(computer.hiveBadLine) + ", cannot be parsed",
-                                "restore the file from a copy, or mend the line by hand"});
-            continue;
-        }
-        if (computer.list.empty()) continue;
-        std::string role = roleOf(view, computer.name);
-        if (role != "primary") {
-            findings.push_back({computer.name + " lists distributed servers but has no primary record (" + role + ")",
-                                role == "none" ? "VeskCfg mp " + shellWord(computer.name)
-                                               : "VeskCfg frd " + shellWord(computer.name) + ", then VeskCfg mp " +
-                                                     shellWord(computer.name)});
-        }
-        for (const std::string& name : computer.list) {
-            const Record* record = view.record(name);
-            if (!record) {
-                // As an rd cut short leaves it: md brings the record back, and
-                // rd then detaches it whole if that was the intent.
-                findings.push_back({computer.name + " lists " + name + ", which has no role record",
-                                    "VeskCfg md " + shellWord(computer.name) + " " + shellWord(name) + ", then VeskCfg rd " +
-                                        shellWord(computer.name) + " " + shellWord(name) + " if it should be detached"});
-            } else if (record->readable && !sim::sameName(record->primary, computer.name)) {
-                findings.push_back({computer.name + " lists " + name + ", whose record names " + record->primary,
-                                    "VeskCfg frd " + shellWord(name) + ", then VeskCfg md " + shellWord(computer.name) + " " + shellWord(name)});
-            }
-        }
-    }
-    return findings;
-}
+bool sameName(const std::string& left, const std::string& right) { return sim::sameName(left, right); }
 
 }  // namespace vesknet

@@ -33,7 +33,8 @@ import time
 PRODUCT = ('cli/', 'operations/', 'credentials/', 'store/', 'platform/', 'tools/vesknet/')
 # The files the labs of real servers are for; a mutant elsewhere runs them
 # only when no other test runs its line (they take minutes, the rest seconds).
-REAL_NETWORK = ('platform/linux/hosts/smb/', 'tools/vesknet/remote_lists.cc', 'platform/linux/hosts/hosts.cc')
+REAL_NETWORK = ('platform/linux/hosts/smb/', 'tools/vesknet/remote_lists.cc', 'tools/vesknet/linux/readers.cc',
+                'platform/linux/hosts/hosts.cc')
 LABS = re.compile(r'OverSamba|OverDomain|OddServer|Domain\.Provision')
 SOURCE = re.compile(r'\.(cc|c|h)$')
 EQUIVALENTS = 'scripts/mutants-equivalent.txt'
@@ -364,6 +365,14 @@ def zlibCrc(data):
     return zlib.crc32(data)
 
 
+def testsOfIncluders(top, header, covered):
+    """A header's constants and declarations leave no line of their own in
+    the coverage: the tests that run the sources including it."""
+    includers = output(['git', 'grep', '-l', '-F', '#include "%s"' % header, '--', '*.cc', '*.c'], top).split()
+    includers = {f for f in includers if f.startswith(PRODUCT) or f.startswith('tools/')}
+    return set().union(*[tests for (source, _), tests in covered.items() if source in includers])
+
+
 # ---- the runs ----------------------------------------------------------------
 
 def equivalents(top):
@@ -439,6 +448,7 @@ def main():
         build = os.path.join(copy, 'build/mutants')
         known = equivalents(top)
         failing = []
+        includerTests = {}
         total = sum(len(picked) for _, _, picked, _ in chosen)
         done = 0
         for path, made, picked, text in chosen:
@@ -446,6 +456,10 @@ def main():
                 done += 1
                 print('\rmutants: %d of %d' % (done, total), end='', file=sys.stderr)
                 tests = covered.get((path, mutant.line), set())
+                if not tests and path.endswith('.h'):
+                    if path not in includerTests:
+                        includerTests[path] = testsOfIncluders(top, path, covered)
+                    tests = includerTests[path]
                 mutant.verdict = tryMutant(copy, build, mutant, text, tests, durations) if tests \
                     else 'survived (no test runs it)'
                 print('mutants: %s: %s' % (mutant.verdict, mutant.describe()), file=sys.stderr, flush=True)

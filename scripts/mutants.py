@@ -365,6 +365,18 @@ def zlibCrc(data):
     return zlib.crc32(data)
 
 
+def testsOfLine(covered, path, line, text):
+    """The tests that run a line; a statement's later lines, to which the
+    coverage gives no count, take its first line's."""
+    lines = text.split('\n')
+    while line > 1 and (path, line) not in covered:
+        before = lines[line - 2].strip()
+        if not before or before.endswith((';', '{', '}')) or before.startswith(('//', '#')):
+            break
+        line -= 1
+    return covered.get((path, line), set())
+
+
 def testsOfIncluders(top, header, covered):
     """A header's constants and declarations leave no line of their own in
     the coverage: the tests that run the sources including it."""
@@ -455,7 +467,7 @@ def main():
             for mutant in picked:
                 done += 1
                 print('\rmutants: %d of %d' % (done, total), end='', file=sys.stderr)
-                tests = covered.get((path, mutant.line), set())
+                tests = testsOfLine(covered, path, mutant.line, text)
                 if not tests and path.endswith('.h'):
                     if path not in includerTests:
                         includerTests[path] = testsOfIncluders(top, path, covered)

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
+#include <vector>
+
+#include "credentials/wipe.h"
 
 namespace {
 
@@ -54,6 +58,20 @@ TEST(ScrambleField, AFieldWithoutNulReadsAsAllItsBytes) {
     std::memset(back, '#', sizeof back);
     unscrambleText(field, back);
     EXPECT_EQ(std::strlen(back), 24u);
+}
+
+// A wipe that leaves a byte of a password, or writes anything but zeros.
+TEST(WipeSecret, ClearsEveryByteAndSecretBufferAtItsEnd) {
+    for (size_t size : {1u, 21u, 64u}) {
+        std::vector<unsigned char> bytes(size, 0xA5);
+        wipeSecret(bytes.data(), size);
+        EXPECT_EQ(bytes, std::vector<unsigned char>(size, 0)) << size;
+    }
+    alignas(SecretBuffer<21>) unsigned char storage[sizeof(SecretBuffer<21>)];
+    auto* buffer = new (storage) SecretBuffer<21>;
+    std::memset(buffer->text, 'x', sizeof buffer->text);
+    buffer->~SecretBuffer<21>();
+    EXPECT_EQ(std::vector<unsigned char>(storage, storage + sizeof storage), std::vector<unsigned char>(sizeof storage, 0));
 }
 
 }  // namespace

@@ -586,6 +586,11 @@ TEST(RemoveDistributed, Rows) {
          both(recordIs("DIST", "PRIM", 1, "dadmin", "dsecret"), hiveHas("PRIM", "\"DIST\""))},
         {"Esc at the primary's prompt", distOfPrim, {"rd", "PRIM", "DIST"}, {"\x1b"},
          head + " Press <Esc> to quit \nPRIM : Username = ", 234, traceHas("WNetCancelConnection2A \\\\DIST\\ipc$ -> 0")},
+        {"the distributed server cannot be reached: nothing changes", both(attached, [](TempWorld& w) {
+             w.write("DIST/offline", "");
+         }),
+         {"rd", "PRIM", "DIST"}, {}, head + error(kNoPath, kFailed), 53,
+         both(recordIs("DIST", "PRIM", 1, "dadmin", "dsecret"), hiveHas("PRIM", "\"DIST\""))},
         {"works without a record of the primary", [](TempWorld& w) {
              distOfPrim(w);
              primLists(w, "\"DIST\"=hex(1):\n");
@@ -646,6 +651,9 @@ TEST(RemovePrimary, Rows) {
          "Removing DIST primary.\nDIST is attached to PRIM.\n", 5, recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
         {"no record", nullptr, {"rp", "PRIM"}, {kPrimTyped},
          "Removing PRIM primary.\n" + prompt("PRIM") + error(kNotFound, kFail), 2},
+        {"cannot be reached: nothing changes",
+         both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); w.write("PRIM/offline", ""); }), {"rp", "PRIM"}, {},
+         "Removing PRIM primary.\n" + error(kNoPath, kFailed), 53, recordIs("PRIM", "PRIM", 0, "admin", "psecret")},
         {"a list that cannot be walked counts as not empty",
          both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); w.write("PRIM/faults", "RegEnumValueA 1010\n"); }),
          {"rp", "PRIM"}, {},
@@ -683,6 +691,12 @@ TEST(ChangeCredentials, Rows) {
          "Changing credentials for DIST.\n\nDIST : Username = dadmin\nDIST : Password = *******"
          "\n Enter the new credentials for DIST\n" + prompt("DIST") + kOk,
          0, recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
+        {"a password the whole field long shows a star each",
+         [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "abcdefghijklmnopqrst", 0); }, {"cc", "OTHER"},
+         {"oadmin\rosecret\r"},
+         "Changing credentials for OTHER.\n\nOTHER : Username = oadmin\nOTHER : Password = ********************"
+         "\n Enter the new credentials for OTHER\n" + prompt("OTHER") + kOk,
+         0},
         {"an empty password shows no stars", [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "", 0); },
          {"cc", "OTHER"}, {"oadmin\rosecret\r"},
          "Changing credentials for OTHER.\n\nOTHER : Username = oadmin\nOTHER : Password = "

@@ -4,11 +4,13 @@ every operand of && and || dropped, every integer constant off by one, every
 return value swapped for another of the same function, every call's result
 ignored, in the files given. Each mutant is built in a copy of the checkout
 and run against the tests that execute its line (a coverage map made first,
-one test at a time); one that no test kills survives, unless
+one test at a time), and one the plain build's tests let live is tried
+again in the sanitizers' build, as the test command runs them too; one that
+no test kills survives, unless
 scripts/mutants-equivalent.txt says, with a reason, that it cannot change
 what the program does. A score per file, and every survivor.
 
-  mutants.py [--seed N] [--most N] [--files FILE...] [--list] [--keep]
+  mutants.py [--seed N] [--most N] [--files FILE...] [--list] [--keep] [--plain]
 
 Without --files: the product's sources (not its tests) changed since the
 last release tag, or in the last 30 commits when there is none; a file only
@@ -296,10 +298,10 @@ def mutantsOf(top, path):
 
 # ---- which tests run a line --------------------------------------------------
 
-def configure(copy, build, extraFlags):
+def configure(copy, build, extraFlags, sanitize=False):
     flags = ['-DCMAKE_BUILD_TYPE=Debug', '-DCMAKE_C_FLAGS=' + extraFlags, '-DCMAKE_CXX_FLAGS=' + extraFlags] \
         if extraFlags else []
-    if run(['cmake', '--preset', 'linux', '-B', build] + flags, cwd=copy) != 0:
+    if run(['cmake', '--preset', 'sanitize' if sanitize else 'linux', '-B', build] + flags, cwd=copy) != 0:
         sys.exit('mutants: the copy does not configure')
     if run(['cmake', '--build', build], cwd=copy) != 0:
         sys.exit('mutants: the copy does not build')
@@ -366,15 +368,18 @@ def zlibCrc(data):
 
 
 def testsOfLine(covered, path, line, text):
-    """The tests that run a line; a statement's later lines, to which the
-    coverage gives no count, take its first line's."""
+    """The tests that run a line. A line the coverage has no count for (a
+    statement's later line, a child's code after fork, which ends with _exit
+    before the counts are written) takes those of the nearest counted line
+    above it in its function."""
     lines = text.split('\n')
-    while line > 1 and (path, line) not in covered:
-        before = lines[line - 2].strip()
-        if not before or before.endswith((';', '{', '}')) or before.startswith(('//', '#')):
-            break
-        line -= 1
-    return covered.get((path, line), set())
+    at = line
+    while at > 1 and (path, at) not in covered and line - at < 12:
+        above = lines[at - 2]
+        if above[:1] not in ('', ' ', '\t', '}'):
+            break  # the function's head: nothing above is of it
+        at -= 1
+    return covered.get((path, at), set())
 
 
 def testsOfIncluders(top, header, covered):
@@ -401,20 +406,32 @@ def equivalents(top):
     return known
 
 
-def tryMutant(copy, build, mutant, text, tests, durations):
+def testsFail(copy, build, tests, durations):
+    if run(['cmake', '--build', build], cwd=copy) != 0:
+        return None
+    for test in sorted(tests, key=lambda t: durations.get(t, 600)):
+        limit = int(max(30, 5 * durations.get(test, 120)))
+        if run(['ctest', '-R', '^%s$' % re.escape(test), '--timeout', str(limit)], cwd=build) != 0:
+            return True
+    return False
+
+
+def tryMutant(copy, builds, mutant, text, tests, durations):
     """The tests that run the mutant's line, the quickest first, until one
     fails; each given five times its usual time, so that a mutant that
-    hangs a test is killed by it."""
+    hangs a test is killed by it. One that the plain build's tests let live
+    is tried again under AddressSanitizer and UndefinedBehaviorSanitizer, as
+    the test command runs them too: an overrun is a failure there."""
     path = os.path.join(copy, mutant.path)
     open(path, 'w', encoding='latin-1').write(text[:mutant.start] + mutant.replacement + text[mutant.end:])
     try:
-        if run(['cmake', '--build', build], cwd=copy) != 0:
-            return 'not built'
         if not mutant.path.startswith(REAL_NETWORK) and any(not LABS.search(t) for t in tests):
             tests = {t for t in tests if not LABS.search(t)}
-        for test in sorted(tests, key=lambda t: durations.get(t, 600)):
-            limit = int(max(30, 5 * durations.get(test, 120)))
-            if run(['ctest', '-R', '^%s$' % re.escape(test), '--timeout', str(limit)], cwd=build) != 0:
+        for build in builds:
+            failed = testsFail(copy, build, tests, durations)
+            if failed is None:
+                return 'not built'
+            if failed:
                 return 'killed'
         return 'survived'
     finally:
@@ -428,6 +445,7 @@ def main():
     parser.add_argument('--files', nargs='+')
     parser.add_argument('--list', action='store_true', help='only list the mutants that would run')
     parser.add_argument('--keep', action='store_true', help='keep the copy (its path is printed)')
+    parser.add_argument('--plain', action='store_true', help='no second try under the sanitizers')
     args = parser.parse_args()
     top = output(['git', 'rev-parse', '--show-toplevel']).strip()
     files, base = (args.files, None) if args.files else changedFiles(top)
@@ -457,7 +475,10 @@ def main():
         started = time.time()
         covered, durations = coverageMap(top, copy)
         configure(copy, 'build/mutants', '')
-        build = os.path.join(copy, 'build/mutants')
+        builds = [os.path.join(copy, 'build/mutants')]
+        if not args.plain:
+            configure(copy, 'build/mutants-asan', '', sanitize=True)
+            builds.append(os.path.join(copy, 'build/mutants-asan'))
         known = equivalents(top)
         failing = []
         includerTests = {}
@@ -472,7 +493,7 @@ def main():
                     if path not in includerTests:
                         includerTests[path] = testsOfIncluders(top, path, covered)
                     tests = includerTests[path]
-                mutant.verdict = tryMutant(copy, build, mutant, text, tests, durations) if tests \
+                mutant.verdict = tryMutant(copy, builds, mutant, text, tests, durations) if tests \
                     else 'survived (no test runs it)'
                 print('mutants: %s: %s' % (mutant.verdict, mutant.describe()), file=sys.stderr, flush=True)
                 if mutant.verdict.startswith('survived') and mutant.key() in known:

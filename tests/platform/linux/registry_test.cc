@@ -8,6 +8,7 @@
 #include <csignal>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/linux/registry.h"
@@ -272,15 +273,75 @@ TEST_F(RegistryTest, KilledWriterLeavesAWholeHive) {
     RegCloseKey(key);
 }
 
+// Each call the faults file names fails with its code, and once the line
+// is gone works again. The reads and a walk's steps see the file as the last
+// open or change found it.
 TEST_F(RegistryTest, FaultsFileFailsTheNamedCall) {
+    world.addComputer("PRIM", {"admin:pw"});
     HKEY key = createKey("SOFTWARE\\Faulty");
-    world.write("ALPHA/faults", "RegSetValueExA 1013\nRegEnumValueA 1010\n");
-    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, nullptr, 0), ERROR_CANTWRITE);
-    char name[260];
-    DWORD length = sizeof name;
-    EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_BADKEY);
-    world.write("ALPHA/faults", "");
-    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, nullptr, 0), 0);
+    auto reopened = [] {  // an open, at which the faults file is read again
+        HKEY other = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &other) == 0) RegCloseKey(other);
+    };
+    char text[260];
+    DWORD length = 0;
+    NETRESOURCEA prim = {};
+    prim.lpRemoteName = const_cast<char*>("\\\\PRIM\\ipc$");
+    struct Row {
+        const char* line;  // of the faults file, on ALPHA unless it names PRIM
+        std::function<LONG()> call;
+    };
+    const Row rows[] = {
+        {"RegOpenKeyExA 1013", [&] {
+             HKEY opened = nullptr;
+             LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Faulty", 0, KEY_READ, &opened);
+             if (code == 0) RegCloseKey(opened);
+             return code;
+         }},
+        {"RegCreateKeyExA 1013", [&] {
+             HKEY made = nullptr;
+             LONG code = RegCreateKeyExA(key, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr);
+             if (code == 0) RegCloseKey(made);
+             return code;
+         }},
+        {"RegSetValueExA 1013", [&] { return RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("v"), 2); }},
+        {"RegSetKeyValueA 1013", [&] { return RegSetKeyValueA(key, "Sub", "W", REG_SZ, "w", 2); }},
+        {"RegQueryValueExA 1013", [&] {
+             reopened();
+             length = sizeof text;
+             return RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &length);
+         }},
+        {"RegEnumValueA 1010", [&] {
+             reopened();
+             length = sizeof text;
+             return RegEnumValueA(key, 0, text, &length, nullptr, nullptr, nullptr, nullptr);
+         }},
+        {"RegFlushKey 1013", [&] { return RegFlushKey(key); }},
+        {"RegCloseKey 1013", [&] {
+             HKEY opened = nullptr;
+             RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Faulty", 0, KEY_READ, &opened);
+             return RegCloseKey(opened);
+         }},
+        {"RegDeleteValueA 1013", [&] {
+             LONG code = RegDeleteValueA(key, "V");
+             RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("v"), 2);
+             return code;
+         }},
+        {"PRIM WNetCancelConnection2A 1013", [&] {
+             WNetAddConnection2A(&prim, "pw", "admin", 0);
+             return static_cast<LONG>(WNetCancelConnection2A(prim.lpRemoteName, 0, TRUE));
+         }},
+    };
+    for (const Row& row : rows) {
+        std::string line = row.line;
+        std::string computer = line.rfind("PRIM ", 0) == 0 ? "PRIM" : "ALPHA";
+        if (computer == "PRIM") line = line.substr(5);
+        const LONG code = std::stol(line.substr(line.find(' ') + 1));
+        world.write(computer + "/faults", line + "\n");
+        EXPECT_EQ(row.call(), code) << row.line;
+        world.write(computer + "/faults", "");
+        EXPECT_EQ(row.call(), 0) << row.line << ", the line gone";
+    }
     RegCloseKey(key);
 }
 

@@ -212,6 +212,8 @@ def logicalOperands(path, text, code):
 def constants(path, text, code):
     for m in re.finditer(r'(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])', code):
         digits = m.group(1)
+        if digits == '0' and re.search(r'\)\s*(const\s*)?=\s*$', code[max(0, m.start() - 40):m.start()]):
+            continue  # a pure virtual function's "= 0" is no number
         hexadecimal = digits.lower().startswith('0x')
         value = int(digits, 16) if hexadecimal else int(digits)
         other = value + 1 if value == 0 else value - 1
@@ -371,7 +373,8 @@ def testsOfLine(covered, path, line, text):
     """The tests that run a line. A line the coverage has no count for (a
     statement's later line, a child's code after fork, which ends with _exit
     before the counts are written) takes those of the nearest counted line
-    above it in its function."""
+    above it in its function; one outside any function (a table's row), the
+    tests that run any line of its file."""
     lines = text.split('\n')
     at = line
     while at > 1 and (path, at) not in covered and line - at < 12:
@@ -379,7 +382,9 @@ def testsOfLine(covered, path, line, text):
         if above[:1] not in ('', ' ', '\t', '}'):
             break  # the function's head: nothing above is of it
         at -= 1
-    return covered.get((path, at), set())
+    if (path, at) in covered:
+        return covered[(path, at)]
+    return set().union(*[tests for (source, _), tests in covered.items() if source == path])
 
 
 def testsOfIncluders(top, header, covered):

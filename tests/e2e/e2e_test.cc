@@ -496,6 +496,14 @@ TEST(ListRoles, Rows) {
          "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n"
          "      attached server: ZED\n" + kOk,
          0},
+        {"VESKCFG_NETWORK empty is the world", twoAttached, {"lp", "DIST"}, {},
+         "List the primary of DIST.\nDIST is attached to PRIM.\n" + kOk, 0, nullptr, "-", true, {{"VESKCFG_NETWORK", ""}}},
+        {"VESKCFG_NETWORK=World, in any case", twoAttached, {"lp", "DIST"}, {},
+         "List the primary of DIST.\nDIST is attached to PRIM.\n" + kOk, 0, nullptr, "-", true, {{"VESKCFG_NETWORK", "World"}}},
+        {"a network VeskCfg does not know: the world, and why", twoAttached, {"lp", "DIST"}, {},
+         "List the primary of DIST.\nDIST is attached to PRIM.\n" + kOk, 0, nullptr, "-", true,
+         {{"VESKCFG_NETWORK", "smbx"}},
+         "VeskCfg: VESKCFG_NETWORK=\"smbx\" is not a network VeskCfg knows (world or smb); world is used.\n"},
         {"ld of a distributed server", twoAttached, {"ld", "DIST"}, {},
          "List all distributed servers for DIST.\nDIST is attached to PRIM.\n             No attached servers\n", 2},
         {"a name listed twice, in another case, is listed once", both(primIsPrimary, [](TempWorld& w) {

@@ -345,6 +345,26 @@ TEST_F(RegistryTest, FaultsFileFailsTheNamedCall) {
     RegCloseKey(key);
 }
 
+// A line the faults file cannot be sure of injects nothing, and says so with
+// its number; the lines around it still count.
+TEST_F(RegistryTest, FaultsFileLinesThatInjectNothingSaySo) {
+    HKEY key = createKey("SOFTWARE\\Faulty");
+    world.write("ALPHA/faults", "# RegSetValueExA 5\nRegSetValueExA 1.5\nRegSetValueExA -5\nRegSetValueExA 0\n"
+                                "RegSetValueExB 5\nRegSetValueExA 5 1 x\nRegSetValueExA 4294967296\nRegFlushKey 1013\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RegFlushKey(key), ERROR_CANTWRITE);
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("v"), 2), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string path = world.root() + "/ALPHA/faults";
+    const std::string expected = "expected \"<call> <code>\" or \"<call> <code> <n>\", each number from 1 to 4294967295";
+    for (const std::string& line : {path + ", line 2: " + expected, path + ", line 3: " + expected,
+                                    path + ", line 4: " + expected, path + ", line 5: no call of that name",
+                                    path + ", line 6: " + expected, path + ", line 7: " + expected})
+        EXPECT_NE(said.find(line + "; the line is ignored.\n"), std::string::npos) << line << "\n" << said;
+    EXPECT_EQ(said.find("line 1:"), std::string::npos) << said;
+    RegCloseKey(key);
+}
+
 // A remote registry is reached only over an open ipc$ connection; the local
 // computer, whatever the letter case, directly.
 TEST_F(RegistryTest, ConnectRegistryNeedsAReachableConnectedComputer) {

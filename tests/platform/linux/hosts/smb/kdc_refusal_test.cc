@@ -67,6 +67,8 @@ TEST(KdcRefusal, WindowsCodeFromTheErrorAndItsStatus) {
         {"policy, outside the logon hours", 12, methodData(0xC000006F), 1328},
         {"the status after another pair", 18, der(0x30, joined({pair(1, 19, {1, 2}), pair(1, 3, status(0xC0000072))})), 1331},
         {"TYPED-DATA's extended error", 18, der(0x30, pair(0, 3, status(0xC0000193))), 1793},
+        {"a type written in four bytes", 18,
+         der(0x30, der(0x30, joined({der(0xA1, der(0x02, {0, 0, 0, 3})), der(0xA2, der(0x04, status(0xC0000072)))}))), 1331},
         {"a status no table row names", 18, methodData(0xC0000001), 1909},
         {"a refusal not about the account", 14, {}, KERBEROS_UNUSABLE},
         {"... unless its status says it is", 14, methodData(0xC0000072), 1331},
@@ -112,6 +114,8 @@ TEST(KdcRefusal, BadEdataIsNoStatus) {
         {"a status of three bytes", der(0x30, pair(1, 3, {0x72, 0x00, 0x00}))},
         {"a negative type", der(0x30, der(0x30, joined({der(0xA1, der(0x02, {0xFD})), der(0xA2, der(0x04, status(0xC0000072)))})))},
         {"fields tagged out of order", der(0x30, der(0x30, joined({der(0xA2, der(0x02, {3})), der(0xA1, der(0x04, status(0xC0000072)))})))},
+        {"fields that are not context-tagged", der(0x30, der(0x30, joined({der(0x31, der(0x02, {3})), der(0x32, der(0x04, status(0xC0000072)))})))},
+        {"a length's own bytes cut short", {0x30, 0x82, 0x01}},
         {"not a sequence", der(0x04, status(0xC0000072))},
         {"an empty sequence", der(0x30, {})},
     };

@@ -287,6 +287,31 @@ TEST(Signals, AtThePrompt) {
     }
 }
 
+// Once a prompt is answered the handlers it found are back: SIGQUIT, which a
+// change does not hold, ends the run at once, before the change is made.
+TEST(Signals, AfterThePromptSigquitEndsTheRunAtOnce) {
+    TempWorld world;
+    network(world);
+    RunOptions options;
+    options.keys = {kPrimTyped};
+    options.environment = {{"VESKCFG_STOP_BEFORE_WRITE", "2"}};  // stopped before it connects (the first: the store)
+    options.afterTyping = [](pid_t child, int) {
+        EXPECT_TRUE(waitFor([&] {
+            std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+            std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+            size_t close = text.rfind(')');
+            return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T';
+        }));
+        kill(child, SIGQUIT);
+        kill(child, SIGCONT);
+    };
+    RunResult run = runVeskCfg({"mp", "PRIM"}, options);
+    EXPECT_EQ(run.status, 128 + SIGQUIT) << run.out;
+    EXPECT_TRUE(run.echoOnAtEnd);
+    EXPECT_FALSE(world.exists("core"));
+    EXPECT_EQ(world.storedRecordBytes("PRIM"), "");
+}
+
 // ---- the console's characters ---------------------------------------------
 
 // The command line, the keys and the output speak the locale's character
@@ -322,10 +347,10 @@ TEST(Console, ConvertsAtItsEdge) {
         {"a typed character the code page lacks ends the prompt as Esc", nullptr, {"mp", "PRIM"}, {"ad\xE6\x97\xA5"},
          "Making PRIM a primary.\n Press <Esc> to quit \nPRIM : Username = ", 234, noRecord("PRIM"), "ad", true, utf8,
          "VeskCfg: a key typed holds U+65E5, which code page 1252 cannot hold: the prompt ends as Esc.\n"},
-        {"code page 932: a name of two bytes", [](TempWorld& w) { w.addComputer("\x83\x41", {"admin:pw"}); },
-         {"lp", "\xE3\x82\xA2"}, {"admin\rpw\r"},
+        {"code page 932: a name and an account of two bytes, echoed whole",
+         [](TempWorld& w) { w.addComputer("\x83\x41", {"\x83\x41:pw"}); }, {"lp", "\xE3\x82\xA2"}, {"\xE3\x82\xA2\rpw\r"},
          "List the primary of \xE3\x82\xA2.\n" + prompt("\xE3\x82\xA2") + "\xE3\x82\xA2 is not a secondary or primary.\n", 2,
-         nullptr, "-", true, {{"LC_ALL", "C.UTF-8"}, {"VESKCFG_CODEPAGE", "932"}}},
+         nullptr, "\xE3\x82\xA2\r\n**\r\n", true, {{"LC_ALL", "C.UTF-8"}, {"VESKCFG_CODEPAGE", "932"}}},
     });
 }
 
@@ -518,6 +543,9 @@ TEST(ListRoles, Rows) {
          }),
          {"ld", "PRIM"}, {},
          "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n" + kOk, 0},
+        {"a name holding a NUL is shown whole", both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"A\\x00B\"=hex(1):\n"); }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: " + std::string("A\0B", 3) + "\n" + kOk, 0},
         {"ld of an empty list", both(primIsPrimary, [](TempWorld& w) { primLists(w, ""); }), {"ld", "PRIM"}, {},
          "List all distributed servers for PRIM.\nPRIM is a primary.\n             No attached servers\n" + kOk, 0},
         {"ld without a record", [](TempWorld& w) {

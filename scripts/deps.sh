@@ -24,6 +24,7 @@ installed libkrb5-dev || needed+=(libkrb5-dev)
 installed samba || needed+=(samba)
 installed samba-common-bin || needed+=(samba-common-bin)
 installed iproute2 || needed+=(iproute2)
+installed locales || needed+=(locales)  # localedef, for a terminal of another character set
 if [ "$scope" = all ]; then
   # The Windows build, Wine to run it, the package checks.
   installed g++-mingw-w64-x86-64-posix || needed+=(g++-mingw-w64-x86-64-posix)

@@ -354,6 +354,32 @@ TEST(Console, ConvertsAtItsEdge) {
     });
 }
 
+// A terminal of another character set than UTF-8 and the code page (Latin-9
+// here, a locale made for the test): what both have goes across, what it
+// lacks is shown as '?', and what is typed in it is the code page's.
+TEST(Console, ConvertsForATerminalOfAnotherCharacterSet) {
+    TempWorld scratch;  // for its folder, which goes with it
+    const std::string locales = scratch.root() + "/locales";
+    if (std::system(("mkdir -p '" + locales + "' && localedef -i en_US -f ISO-8859-15 '" + locales + "/en_US.ISO-8859-15' >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "localedef cannot make an ISO-8859-15 locale (apt-get install locales)";
+    const std::vector<std::pair<std::string, std::string>> latin9 = {{"LOCPATH", locales}, {"LC_ALL", "en_US.ISO-8859-15"}};
+    runRows({
+        {"names read: the code page's \x80 is Latin-9's \xA4, its \x85 is none of Latin-9's",
+         both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"CAF\xC9\"=hex(1):\n\"\x80\"=hex(1):\n\"\x85\"=hex(1):\n"); }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: CAF\xC9\n"
+         "      attached server: \xA4\n      attached server: ?\n" + kOk,
+         0, nullptr, "-", true, latin9},
+        {"a name and an account typed in Latin-9", [](TempWorld& w) {
+             primIsPrimary(w);
+             w.addComputer("\x8A" "E", {"\x8A:pw"});
+         },
+         {"md", "PRIM", "\xA6" "e"}, {"\xA6\rpw\r"},
+         "Assigning \xA6" "E to PRIM.\n" + prompt("\xA6" "E") + "PRIM is a primary.\n             No attached servers\n" + kOk, 0,
+         recordIs("\x8A" "E", "PRIM", 1, "\x8A", "pw"), "\xA6\r\n**\r\n", true, latin9},
+    });
+}
+
 // VESKCFG_ASKPASS answers in the locale's character set, and is asked in it.
 TEST(Console, AskpassAnswersInTheLocale) {
     struct {

@@ -38,6 +38,8 @@ PRODUCT = ('cli/', 'operations/', 'credentials/', 'store/', 'platform/', 'tools/
 REAL_NETWORK = ('platform/linux/hosts/smb/', 'tools/vesknet/remote_lists.cc', 'tools/vesknet/linux/readers.cc',
                 'platform/linux/hosts/hosts.cc')
 LABS = re.compile(r'OverSamba|OverDomain|OddServer|Domain\.Provision')
+# Built only for Windows, and tested under Wine by the Windows build.
+WINDOWS_ONLY = ('platform/native/', 'tools/vesknet/windows/')
 SOURCE = re.compile(r'\.(cc|c|h)$')
 EQUIVALENTS = 'scripts/mutants-equivalent.txt'
 THRESHOLD = 0.8
@@ -66,8 +68,7 @@ def changedFiles(top):
         fields = line.split('\t')
         if fields[0] == 'R100':
             moved.add(fields[2])
-    # The Windows build's own files are built and tested under Wine, not here.
-    return [n for n in names if n.startswith(PRODUCT) and not n.startswith('platform/native/') and SOURCE.search(n)
+    return [n for n in names if n.startswith(PRODUCT) and not n.startswith(WINDOWS_ONLY) and SOURCE.search(n)
             and n not in moved and os.path.exists(os.path.join(top, n))], base
 
 

@@ -211,6 +211,42 @@ TEST(WholeOrAbsent, ASecondRunWaitsAndSaysForWhom) {
     EXPECT_NE(second.err.find(") is in progress on this console; waiting for it to end.\n"), std::string::npos);
 }
 
+// A console held by something else: a moment's hold goes unsaid, a longer
+// one names its holder as it can be shown, and the run goes on only once the
+// console is let go.
+TEST(WholeOrAbsent, ARunWaitsForTheConsoleAsLongAsItIsHeld) {
+    const std::string waiting = " is in progress on this console; waiting for it to end.\n";
+    struct {
+        const char* what;
+        std::string holder;
+        int heldMs;
+        std::string err;
+    } rows[] = {
+        {"held a moment: nothing said", "VeskCfg md PRIM (process 1)", 300, ""},
+        {"a holder that wrote nothing", "", 1500, "VeskCfg: another run" + waiting},
+        {"a holder of one control byte", "\x1b", 1500, "VeskCfg: ?" + waiting},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempWorld world;
+        smallNetwork(world, kForms[0]);
+        world.write("ALPHA/console.lock", row.holder);
+        int fd = open((world.root() + "/ALPHA/console.lock").c_str(), O_RDWR);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        std::thread letGo([&] {
+            usleep(row.heldMs * 1000);
+            close(fd);
+        });
+        auto started = std::chrono::steady_clock::now();
+        RunResult waited = run({"lp", "DIST"});
+        auto took = std::chrono::steady_clock::now() - started;
+        letGo.join();
+        EXPECT_EQ(waited.out, "List the primary of DIST.\nDIST is attached to PRIM.\nTransaction OK!\n");
+        EXPECT_EQ(waited.err, row.err);
+        EXPECT_GE(took, std::chrono::milliseconds(row.heldMs)) << "it went on while the console was held";
+    }
+}
+
 // Keys typed while a run waits for the console are its prompt's, read as
 // typed and never echoed (a password least of all).
 TEST(WholeOrAbsent, KeysTypedWhileWaitingAreThePromptsAsTyped) {

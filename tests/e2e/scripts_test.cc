@@ -39,7 +39,7 @@ const char kAnswers[] =
 TEST(Askpass, AnswersThePromptForAScript) {
     struct Row {
         const char* what;
-        std::string body;  // of the program; empty: no VESKCFG_ASKPASS
+        std::string body;  // of the program; empty: VESKCFG_ASKPASS set empty
         bool terminal;
         bool force;
         std::string out;
@@ -62,7 +62,7 @@ TEST(Askpass, AnswersThePromptForAScript) {
          "Making PRIM a primary.\n" + prompt("PRIM") +
              "ERROR! The user name or password is incorrect.\r\nFailed During Transaction.\n",
          46, bothAsked, ""},
-        {"no program and no terminal: Esc, and why", "", false, false, escOut, 234, "",
+        {"no terminal, and VESKCFG_ASKPASS empty, naming no program: Esc, and why", "", false, false, escOut, 234, "",
          "VESKCFG_ASKPASS can name a program"},
     };
     for (const Row& row : rows) {
@@ -73,7 +73,7 @@ TEST(Askpass, AnswersThePromptForAScript) {
         chmod((world.root() + "/prim.password").c_str(), 0600);
         RunOptions options;
         options.terminal = row.terminal;
-        if (!row.body.empty()) options.environment.push_back({"VESKCFG_ASKPASS", askpass(world, row.body)});
+        options.environment.push_back({"VESKCFG_ASKPASS", row.body.empty() ? "" : askpass(world, row.body)});
         if (row.force) options.environment.push_back({"VESKCFG_ASKPASS_REQUIRE", "force"});
         if (row.terminal) options.keys = {"\x1b"};
         RunResult run = runVeskCfg(VESKCFG_BINARY, {"mp", "prim"}, options);

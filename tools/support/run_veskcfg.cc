@@ -200,6 +200,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
         if (options.jobControl) runAsForegroundJob(slave);
         int nothing = open("/dev/null", O_RDONLY);
         dup2(options.inputOnTerminal ? slave : nothing, 0);
+        if (options.inputClosed) close(0);
         dup2(options.outputOnTerminal ? slave : outPipe[1], 1);
         dup2(errPipe[1], 2);
         closefrom(3);

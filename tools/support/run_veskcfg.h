@@ -35,6 +35,9 @@ struct RunOptions {
     // Standard input from the terminal (Wine gives a program a console only
     // when it has one), not from /dev/null.
     bool inputOnTerminal = false;
+    // No standard input at all: the terminal the program opens is then its
+    // descriptor 0.
+    bool inputClosed = false;
     // Standard output on the terminal too, as a person at the console sees
     // it: everything then arrives in echo, in order.
     bool outputOnTerminal = false;

@@ -767,10 +767,10 @@ TEST(ChangeCredentials, Rows) {
          "Changing credentials for DIST.\n\nDIST : Username = dadmin\nDIST : Password = *******"
          "\n Enter the new credentials for DIST\n" + prompt("DIST") + kOk,
          0, recordIs("DIST", "PRIM", 1, "dadmin", "dsecret")},
-        {"a password the whole field long shows a star each",
-         [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "abcdefghijklmnopqrst", 0); }, {"cc", "OTHER"},
+        {"a password the whole stored field long (24 bytes, no NUL) shows a star each",
+         [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "abcdefghijklmnopqrstuvwx", 0); }, {"cc", "OTHER"},
          {"oadmin\rosecret\r"},
-         "Changing credentials for OTHER.\n\nOTHER : Username = oadmin\nOTHER : Password = ********************"
+         "Changing credentials for OTHER.\n\nOTHER : Username = oadmin\nOTHER : Password = ************************"
          "\n Enter the new credentials for OTHER\n" + prompt("OTHER") + kOk,
          0},
         {"an empty password shows no stars", [](TempWorld& w) { w.storeRecord("OTHER", "OTHER", "oadmin", "", 0); },

@@ -569,6 +569,10 @@ TEST(ListRoles, Rows) {
          "List the primary of DIST.\nDIST is attached to PRIM.\n" + kOk, 0, nullptr, "-", true,
          {{"VESKCFG_NETWORK", "smbx"}},
          "VeskCfg: VESKCFG_NETWORK=\"smbx\" is not a network VeskCfg knows (world or smb); world is used.\n"},
+        {"a primary's name the whole field long, without a NUL, is read whole", [](TempWorld& w) {
+             w.storeRecordBytes("DIST", roleRecordBytes("", 1, "dadmin", "dsecret").replace(0, 24, std::string(24, 'P')));
+         },
+         {"lp", "DIST"}, {}, "List the primary of DIST.\nDIST is attached to " + std::string(24, 'P') + ".\n" + kOk, 0},
         {"ld of a distributed server", twoAttached, {"ld", "DIST"}, {},
          "List all distributed servers for DIST.\nDIST is attached to PRIM.\n             No attached servers\n", 2},
         {"a name listed twice, in another case, is listed once", both(primIsPrimary, [](TempWorld& w) {

@@ -58,7 +58,10 @@ std::string roleRecordBytes(const std::string& primary, int isDistributed, const
 
 void TempWorld::storeRecord(const std::string& server, const std::string& primary, const std::string& userName,
                             const std::string& password, int isDistributed) const {
-    std::string bytes = roleRecordBytes(primary, isDistributed, userName, password);
+    storeRecordBytes(server, roleRecordBytes(primary, isDistributed, userName, password));
+}
+
+void TempWorld::storeRecordBytes(const std::string& server, std::string bytes) const {
     DWORD size = static_cast<DWORD>(bytes.size());
     writeRecord(server.c_str(), ROLE_RECORD_TYPE, bytes.data(), &size);
 }

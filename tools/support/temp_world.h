@@ -24,6 +24,8 @@ public:
     // Stores a role record for server in the local store, credentials scrambled.
     void storeRecord(const std::string& server, const std::string& primary, const std::string& userName,
                      const std::string& password, int isDistributed) const;
+    // Stores bytes as server's role record, whatever they hold.
+    void storeRecordBytes(const std::string& server, std::string bytes) const;
     // The record as stored, or empty when there is none.
     std::string storedRecordBytes(const std::string& server) const;
 

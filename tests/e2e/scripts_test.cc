@@ -2,7 +2,9 @@
 // prompt (VESKCFG_ASKPASS), with or without a terminal; and what a terminal
 // is shown of names that others may write.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -101,6 +103,8 @@ TEST(Askpass, IsHeldToItsBounds) {
         const char* err;
     } rows[] = {
         {"20 characters: taken", "echo " + twenty, 0, ""},
+        {"an answer without a line end: taken", "printf %s " + twenty, 0, ""},
+        {"silent, its output open: ended at its time", "sleep 30", 234, noAnswer},
         {"21 characters: refused, no logon tried", "echo " + twenty + "x", 234, tooLong},
         {"a line without end", "head -c 100000 /dev/zero | tr '\\0' a", 234, tooLong},
         {"lines without end", "yes " + twenty, 234, ""},
@@ -126,6 +130,28 @@ TEST(Askpass, IsHeldToItsBounds) {
             EXPECT_EQ(world.trace().find("WNetAddConnection2A"), std::string::npos) << "a logon was tried";
         }
     }
+}
+
+// Stopped with Ctrl-Z and continued while the program has not answered yet:
+// the wait goes on, and takes the answer when it comes.
+TEST(Askpass, StoppedAndContinuedWhileItWaits) {
+    TempWorld world;
+    world.addComputer("PRIM", {"admin:psecret"});
+    world.write("prim.password", "psecret\n");
+    RunOptions options;
+    options.jobControl = true;
+    options.environment = {{"VESKCFG_ASKPASS", askpass(world, "sleep 1; " + std::string(kAnswers))},
+                           {"VESKCFG_ASKPASS_REQUIRE", "force"}};
+    options.afterTyping = [](pid_t, int terminal) {
+        usleep(300000);
+        pid_t job = tcgetpgrp(terminal);
+        kill(-job, SIGTSTP);
+        usleep(200000);
+        kill(-job, SIGCONT);
+    };
+    RunResult run = runVeskCfg(VESKCFG_BINARY, {"mp", "prim"}, options);
+    EXPECT_EQ(run.out, "Making PRIM a primary.\n" + prompt("PRIM") + kOk) << run.err;
+    EXPECT_EQ(run.status, 0);
 }
 
 // cc asks both of its fields of the program too, and stores what it said.

@@ -57,6 +57,41 @@ TEST(Hive, EveryNameTheRegistryTakesReadsBack) {
     for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(read[i]->path, written[i]->path);
 }
 
+// Each kind of value line, read into its type and bytes as regedit writes
+// them: a DWORD's bytes low first.
+TEST(Hive, ReadsEachKindOfValueLine) {
+    const struct {
+        const char* line;
+        std::string value;  // type:data
+    } rows[] = {
+        {"\"D\"=dword:12345678", std::string("4:\x78\x56\x34\x12", 6)},
+        {"\"D\"=dword:fedcba98", "4:\x98\xba\xdc\xfe"},
+        {"\"B\"=hex:01,ff", "3:\x01\xff"},
+        {"\"M\"=hex(7):61,00,00", std::string("7:a\0\0", 5)},
+        {"\"S\"=\"a\\\\b\\\"c\"", std::string("1:a\\b\"c\0", 8)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        sim::Hive hive;
+        ASSERT_EQ(sim::parseHive(hive, std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n") + row.line + "\n"), 0u);
+        sim::RegKey* key = hive.find("K");
+        ASSERT_NE(key, nullptr);
+        ASSERT_EQ(valuesOf(hive, *key).size(), 1u);
+        EXPECT_EQ(valuesOf(hive, *key)[0].second, row.value);
+    }
+}
+
+// A value changed at the root key is written back under the root's own
+// header, which names no subkey.
+TEST(Hive, TheRootKeysValuesWriteBackUnderItsHeader) {
+    sim::Hive hive;
+    ASSERT_EQ(sim::parseHive(hive, std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n\"V\"=\"x\"\n")), 0u);
+    sim::RegKey* root = hive.find("");
+    ASSERT_NE(root, nullptr);
+    hive.setValue(*root, "W", REG_SZ, std::string("y\0", 2));
+    EXPECT_EQ(sim::serializeHive(hive), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n\"V\"=\"x\"\n\"W\"=\"y\"\n\n");
+}
+
 // Random changes to a list read from a file: the values seen in place, and
 // read back from the file written, always match a plain model. Lists of
 // entries alone (walked without reading their lines), with comments between

@@ -582,6 +582,12 @@ TEST(ListRoles, Rows) {
          "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: DIST\n"
          "      attached server: ZED\n" + kOk,
          0},
+        {"code page 932: two characters whose trail bytes differ as a letter's cases do are two names",
+         both(primIsPrimary, [](TempWorld& w) { primLists(w, "\"\x83\x41\"=hex(1):\n\"\x83\x61\"=hex(1):\n"); }),
+         {"ld", "PRIM"}, {},
+         "List all distributed servers for PRIM.\nPRIM is a primary.\n      attached server: \x83\x41\n"
+         "      attached server: \x83\x61\n" + kOk,
+         0, nullptr, "-", true, {{"VESKCFG_CODEPAGE", "932"}}},
         {"a comment ending in a backslash takes no line with it", both(primIsPrimary, [](TempWorld& w) {
              primLists(w, "; \"OLD\"=hex(1): gone, see C:\\\n\"DIST\"=hex(1):\n");
          }),

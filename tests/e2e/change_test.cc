@@ -248,35 +248,40 @@ TEST(WholeOrAbsent, ARunWaitsForTheConsoleAsLongAsItIsHeld) {
 }
 
 // Keys typed while a run waits for the console are its prompt's, read as
-// typed and never echoed (a password least of all).
+// typed and never echoed (a password least of all), whether or not the
+// terminal it opened is its descriptor 0.
 TEST(WholeOrAbsent, KeysTypedWhileWaitingAreThePromptsAsTyped) {
-    TempWorld world;
-    smallNetwork(world, kForms[0]);
-    RunResult second;
-    std::thread waiting;
-    std::atomic<bool> typedAhead = false;
-    RunOptions first;
-    first.atPrompt = [&](pid_t, int terminal) {
-        waiting = std::thread([&] {
-            RunOptions options;
-            options.afterTyping = [&](pid_t child, int secondTerminal) {
-                for (int i = 0; i < 20000 && !waitsForALock(child); ++i) usleep(1000);
-                ssize_t typed = write(secondTerminal, "dadmin\rdsecret\r", 15);
-                EXPECT_EQ(typed, 15);
-                typedAhead = true;
-            };
-            second = run({"mp", "NEW"}, options);
-        });
-        for (int i = 0; i < 20000 && !typedAhead; ++i) usleep(1000);
-        ssize_t typed = write(terminal, "dadmin\rdsecret\r", 15);
-        EXPECT_EQ(typed, 15);
-    };
-    RunResult held = run({"mp", "P3"}, first);
-    waiting.join();
-    EXPECT_EQ(held.status, 0);
-    EXPECT_EQ(second.status, 0) << second.out;
-    EXPECT_EQ(second.echo, "dadmin\r\n*******\r\n");
-    EXPECT_TRUE(second.echoOnAtEnd);
+    for (bool inputClosed : {false, true}) {
+        SCOPED_TRACE(inputClosed ? "standard input closed" : "standard input /dev/null");
+        TempWorld world;
+        smallNetwork(world, kForms[0]);
+        RunResult second;
+        std::thread waiting;
+        std::atomic<bool> typedAhead = false;
+        RunOptions first;
+        first.atPrompt = [&](pid_t, int terminal) {
+            waiting = std::thread([&] {
+                RunOptions options;
+                options.inputClosed = inputClosed;
+                options.afterTyping = [&](pid_t child, int secondTerminal) {
+                    for (int i = 0; i < 20000 && !waitsForALock(child); ++i) usleep(1000);
+                    ssize_t typed = write(secondTerminal, "dadmin\rdsecret\r", 15);
+                    EXPECT_EQ(typed, 15);
+                    typedAhead = true;
+                };
+                second = run({"mp", "NEW"}, options);
+            });
+            for (int i = 0; i < 20000 && !typedAhead; ++i) usleep(1000);
+            ssize_t typed = write(terminal, "dadmin\rdsecret\r", 15);
+            EXPECT_EQ(typed, 15);
+        };
+        RunResult held = run({"mp", "P3"}, first);
+        waiting.join();
+        EXPECT_EQ(held.status, 0);
+        EXPECT_EQ(second.status, 0) << second.out;
+        EXPECT_EQ(second.echo, "dadmin\r\n*******\r\n");
+        EXPECT_TRUE(second.echoOnAtEnd);
+    }
 }
 
 // Ended, whether or not the runner has reaped it yet.

@@ -120,6 +120,20 @@ TEST(Vesknet, SaysWhatIsWrong) {
         EXPECT_EQ(vesknet({command, "--help"}).status, 0) << command;
 }
 
+// A script that closed its standard input: the world's commands lock and
+// write as ever, whichever descriptor the lock gets.
+TEST(Vesknet, ChangesTheWorldWithStandardInputClosed) {
+    TempWorld scratch;
+    setenv("VESKCFG_WORLD", (scratch.root() + "/net").c_str(), 1);
+    RunOptions closed;
+    closed.inputClosed = true;
+    ASSERT_EQ(runVeskCfg(VESKNET_BINARY, {"init"}, closed).status, 0);
+    RunResult added = runVeskCfg(VESKNET_BINARY, {"add", "PRIM"}, closed);
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(runVeskCfg(VESKNET_BINARY, {"offline", "PRIM"}, closed).status, 0);
+    EXPECT_TRUE(scratch.exists("net/PRIM/offline"));
+}
+
 // A wrong command line, whatever CLI11 makes of it: one line that starts
 // "vesknet: ", and 2, as the manual says.
 TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {

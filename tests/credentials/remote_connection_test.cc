@@ -42,6 +42,8 @@ TEST_F(NetworkTest, AddConnectionFollowsTheServersRules) {
     EXPECT_EQ(add("\\\\NOWHERE\\ipc$", "admin", "Secret"), 53u);
     EXPECT_EQ(add("\\\\DOWN\\ipc$", "admin", "Secret"), 53u);
     EXPECT_EQ(add("\\\\SRV\\c$", "admin", "Secret"), 67u);
+    for (const char* otherForm : {"SRV\\ipc$", "\\\\SRV", "\\\\SRV\\ipc$\\x", "\\\\\\ipc$"})
+        EXPECT_EQ(add(otherForm, "admin", "Secret"), static_cast<DWORD>(ERROR_NO_NET_OR_BAD_PATH)) << otherForm;
     EXPECT_EQ(add("\\\\SRV\\ipc$", "admin", "secret"), 1326u);  // the password is exact
     EXPECT_EQ(add("\\\\SRV\\ipc$", "nobody", "Secret"), 1326u);
     EXPECT_EQ(add("\\\\srv\\IPC$", "ADMIN", "Secret"), 0u);  // the rest is not case-sensitive

@@ -134,6 +134,18 @@ TEST(Vesknet, ChangesTheWorldWithStandardInputClosed) {
     EXPECT_TRUE(scratch.exists("net/PRIM/offline"));
 }
 
+// Without VESKCFG_WORLD a first run makes the world where XDG_STATE_HOME
+// says, with this computer's folder in it.
+TEST(Vesknet, AFirstRunMakesTheDefaultWorld) {
+    TempWorld scratch;
+    RunOptions options;
+    options.terminal = false;
+    options.environment = {{"VESKCFG_WORLD", ""}, {"XDG_STATE_HOME", scratch.root() + "/state"}, {"VESKCFG_COMPUTERNAME", "ALPHA"}};
+    RunResult first = runVeskCfg(VESKCFG_BINARY, {"lp", "ALPHA"}, options);
+    EXPECT_EQ(first.status, 234) << first.err;
+    EXPECT_TRUE(scratch.exists("state/veskcfg/world/ALPHA/hklm.reg"));
+}
+
 // A wrong command line, whatever CLI11 makes of it: one line that starts
 // "vesknet: ", and 2, as the manual says.
 TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {
@@ -146,7 +158,7 @@ TEST(Vesknet, WrongCommandLinesSayWhyAndExitWithTwo) {
         // A faults file's line holds no 0: VeskCfg would pass over it.
         {"fault", "ALPHA", "RegCloseKey", "0"}, {"fault", "ALPHA", "RegCloseKey", "5", "0"},
         {"fault", "ALPHA", "RegCloseKey", "4294967296"},
-        {"--console", "A/B", "show"},
+        {"--console", "A/B", "show"}, {"add", ""}, {"add", "A..B"},
     };
     for (const auto& arguments : kWrong) {
         RunResult wrong = vesknet(arguments);

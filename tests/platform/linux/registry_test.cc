@@ -118,6 +118,7 @@ TEST_F(RegistryTest, AnswersWithWindowsCodes) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(missing, nullptr);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &missing), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Codes", 0, KEY_READ, &missing), ERROR_BAD_PATHNAME);
     HKEY unstorable = nullptr;  // a hive file cannot carry a control character in a key's name
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\a\nb", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &unstorable,
                               nullptr),

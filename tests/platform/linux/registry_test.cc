@@ -333,6 +333,10 @@ TEST_F(RegistryTest, FaultsFileFailsTheNamedCall) {
              RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("v"), 2);
              return code;
          }},
+        {"GetComputerNameA 1013", [&] {  // FALSE, which the row reads as the line's code
+             DWORD size = sizeof text;
+             return GetComputerNameA(text, &size) ? 0L : 1013L;
+         }},
         {"PRIM WNetCancelConnection2A 1013", [&] {
              WNetAddConnection2A(&prim, "pw", "admin", 0);
              return static_cast<LONG>(WNetCancelConnection2A(prim.lpRemoteName, 0, TRUE));

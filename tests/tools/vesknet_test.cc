@@ -78,6 +78,17 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
         text << svg.rdbuf();
         EXPECT_NE(text.str().find("<svg"), std::string::npos);
     }
+    // A dot that fails is said, and vesknet fails with it.
+    mkdir((world + "/bin").c_str(), 0700);
+    std::ofstream(world + "/bin/dot") << "#!/bin/sh\ncat >/dev/null\nexit 1\n";
+    chmod((world + "/bin/dot").c_str(), 0700);
+    RunOptions failingDot;
+    failingDot.environment = {{"PATH", world + "/bin:" + std::getenv("PATH")}};
+    RunResult undrawn = runVeskCfg(VESKNET_BINARY, {"graph", "--format", "svg", "-o", world + "/x.svg"}, failingDot);
+    EXPECT_EQ(undrawn.status, 2);
+    EXPECT_EQ(undrawn.err, "vesknet: Graphviz's dot failed to write " + world + "/x.svg\n");
+    std::remove((world + "/bin/dot").c_str());
+    rmdir((world + "/bin").c_str());
 
     // A list kept by a server that is no primary is a finding of its own.
     std::ofstream(world + "/DIST/hklm.reg")
@@ -118,6 +129,16 @@ TEST(Vesknet, SaysWhatIsWrong) {
     EXPECT_EQ(vesknet({"show"}).status, 2);
     for (const char* command : {"init", "add", "offline", "online", "fault", "show", "check", "graph"})
         EXPECT_EQ(vesknet({command, "--help"}).status, 0) << command;
+    // A computer whose lock is a link elsewhere is changed by nobody.
+    setenv("VESKCFG_WORLD", (scratch.root() + "/net").c_str(), 1);
+    ASSERT_EQ(vesknet({"init"}).status, 0);
+    ASSERT_EQ(vesknet({"add", "PRIM"}).status, 0);
+    std::remove((scratch.root() + "/net/PRIM/lock").c_str());
+    ASSERT_EQ(symlink((scratch.root() + "/elsewhere").c_str(), (scratch.root() + "/net/PRIM/lock").c_str()), 0);
+    RunResult unlocked = vesknet({"offline", "PRIM"});
+    EXPECT_EQ(unlocked.status, 2);
+    EXPECT_NE(unlocked.err.find("PRIM: cannot be locked (error 5)"), std::string::npos) << unlocked.err;
+    EXPECT_FALSE(scratch.exists("net/PRIM/offline"));
 }
 
 // A script that closed its standard input: the world's commands lock and

@@ -104,7 +104,8 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
     std::string bytes = "00";
     for (int i = 1; i < 80; ++i) bytes += ",00";
     std::ofstream(world + "/CONSOLE/hklm.reg", std::ios::app)
-        << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\BIG\\Vesklane]\n\"Slot_1\"=hex:" << bytes << "\n";
+        << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\BIG\\Vesklane]\n\"Slot_1\"=hex:" << bytes << "\n"
+        << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Servers\\BARE]\n";  // a server's key without its record's
     ASSERT_EQ(vesknet({"add", "BIG", "--account", "badmin:bsecret"}).status, 0);
     RunResult refused = veskcfg({"frd", "BIG"}, {"badmin\rbsecret\r"});
     EXPECT_TRUE(refused.out.ends_with("BIG is not attached\n")) << refused.out;

@@ -328,7 +328,7 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     world.addComputer("PRIM");
     world.storeRecord("PRIM", "PRIM", "admin", "pw", 0);
     const std::vector<std::string> names = {"x; touch pwned #", "$(touch pwned)", "`touch pwned`", "a'b", "a b, then c",
-                                            "*", "&& touch pwned", "-rf"};
+                                            "*", "&& touch pwned", "-rf", ""};
     std::string list = "\"MOVED\"=hex(1):\n";  // listed, and its record names another primary
     for (const std::string& name : names) list += "\"" + name + "\"=hex(1):\n";
     world.write("PRIM/hklm.reg",
@@ -346,6 +346,8 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     EXPECT_EQ(checked.status, 1);
     EXPECT_NE(checked.out.find("PRIM lists MOVED, whose record names OTHER; mend: VeskCfg frd MOVED, then VeskCfg md "
                                "PRIM MOVED\n"), std::string::npos) << checked.out;
+    EXPECT_NE(checked.out.find("PRIM lists , which has no role record; mend: VeskCfg md PRIM '', then VeskCfg rd PRIM '' "
+                               "if it should be detached\n"), std::string::npos) << checked.out;
     std::istringstream lines(checked.out);
     int pasted = 0;
     for (std::string line; std::getline(lines, line);) {

@@ -65,7 +65,10 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
     EXPECT_EQ(computers["DIST"]["storedAccount"], "dadmin");
     EXPECT_EQ(shown.out.find("dsecret"), std::string::npos);  // never a password
 
+    EXPECT_EQ(vesknet({"show"}).out.find("faults:"), std::string::npos);  // none left: no line for them
     RunResult drawn = vesknet({"graph"});
+    EXPECT_NE(drawn.out.find("  \"PRIM\" [penwidth=2];\n"), std::string::npos) << drawn.out;  // a primary stands out
+    EXPECT_EQ(drawn.out.find("\"DIST\" [penwidth"), std::string::npos) << drawn.out;
     EXPECT_NE(drawn.out.find("\"PRIM\" -> \"NEW\" [color=red"), std::string::npos) << drawn.out;
     EXPECT_NE(drawn.out.find("\"PRIM\" -> \"DIST\";"), std::string::npos) << drawn.out;
     if (system("command -v dot >/dev/null") == 0) {

@@ -119,6 +119,7 @@ TEST(Vesknet, MakesFillsFindsBrokenShowsAndDraws) {
                                 "reads a record before it deletes it)\n"),
               std::string::npos)
         << tooLarge.out;
+    EXPECT_EQ(vesknet({"graph"}).out.find("-> \"BIG\""), std::string::npos);  // a record not read draws no edge
 }
 
 TEST(Vesknet, SaysWhatIsWrong) {
@@ -349,6 +350,8 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     EXPECT_EQ(checked.status, 1);
     EXPECT_NE(checked.out.find("PRIM lists MOVED, whose record names OTHER; mend: VeskCfg frd MOVED, then VeskCfg md "
                                "PRIM MOVED\n"), std::string::npos) << checked.out;
+    EXPECT_NE(vesknet({"graph"}).out.find("  \"PRIM\" -> \"MOVED\" [color=red, fontcolor=red, style=dashed, "
+                                          "label=\"listed only\"];\n"), std::string::npos);
     EXPECT_NE(checked.out.find("PRIM lists , which has no role record; mend: VeskCfg md PRIM '', then VeskCfg rd PRIM '' "
                                "if it should be detached\n"), std::string::npos) << checked.out;
     std::istringstream lines(checked.out);

@@ -188,6 +188,30 @@ TEST_F(RegistryTest, UnreadableHivesAndKeysAreNeverOverwritten) {
     }
 }
 
+// What another process changed is met by a later call: a key it deleted
+// fails each call on its handle, and a header that cannot be read, first
+// met on the way to a key that is created, fails the creation and is kept.
+TEST_F(RegistryTest, ChangesMetLaterFailTheCallsThatMeetThem) {
+    world.write("ALPHA/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n\"v\"=\"x\"\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\n");
+    HKEY gone = nullptr, kept = nullptr, created = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone", 0, KEY_READ, &gone), 0);
+    world.write("ALPHA/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\n");
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", 0, KEY_READ, &kept), 0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(gone, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExA(gone, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+
+    const std::string lateHeader = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\a\x01" "b]\n";
+    world.write("ALPHA/hklm.reg", lateHeader);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                              nullptr),
+              ERROR_BADDB);
+    EXPECT_EQ(world.read("ALPHA/hklm.reg"), lateHeader);
+    RegCloseKey(gone);
+    RegCloseKey(kept);
+}
+
 // The handles of one process share one hive: each sees the others' changes
 // and its own, a walk starts again after a change, and a change whose write
 // failed is seen by none.

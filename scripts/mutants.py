@@ -15,9 +15,8 @@ what the program does. A score per file, and every survivor.
 Without --files: the product's sources (not its tests) changed since the
 last release tag, or in the last 30 commits when there is none; a file only
 moved is no change. --most picks a sample of that many mutants a file
-(seeded, 15 by default; 0 for all). The labs of real servers run for the
-files of the smb network, and elsewhere only where no other test runs the
-line. Exits 1 when a file keeps more than 20%
+(seeded, 15 by default; 0 for all). The labs of real servers, the slowest
+tests, run last: only for a mutant every quicker test let live. Exits 1 when a file keeps more than 20%
 of its mutants alive, equivalents aside. As root with Samba installed: the
 tests of the smb network run beside Samba servers."""
 import argparse
@@ -33,11 +32,6 @@ import tempfile
 import time
 
 PRODUCT = ('cli/', 'operations/', 'credentials/', 'store/', 'platform/', 'tools/vesknet/')
-# The files the labs of real servers are for; a mutant elsewhere runs them
-# only when no other test runs its line (they take minutes, the rest seconds).
-REAL_NETWORK = ('platform/linux/hosts/smb/', 'tools/vesknet/remote_lists.cc', 'tools/vesknet/linux/readers.cc',
-                'platform/linux/hosts/hosts.cc')
-LABS = re.compile(r'OverSamba|OverDomain|OddServer|Domain\.Provision')
 # Built only for Windows, and tested under Wine by the Windows build.
 WINDOWS_ONLY = ('platform/native/', 'tools/vesknet/windows/')
 SOURCE = re.compile(r'\.(cc|c|h)$')
@@ -189,8 +183,7 @@ def operandEnd(code, i, step, stopAtAnd):
                     and code[k:k + 2] != '==':
                 break
             if step < 0 and re.match(r'\breturn\b', code[k - 5:k + 1] if k >= 5 else ''):
-                k -= 5
-                break
+                break  # at the keyword's last letter: the operand starts after it
         k += step
     return k
 
@@ -435,8 +428,6 @@ def tryMutant(copy, builds, mutant, text, tests, durations):
     path = os.path.join(copy, mutant.path)
     open(path, 'w', encoding='latin-1').write(text[:mutant.start] + mutant.replacement + text[mutant.end:])
     try:
-        if not mutant.path.startswith(REAL_NETWORK) and any(not LABS.search(t) for t in tests):
-            tests = {t for t in tests if not LABS.search(t)}
         for build in builds:
             failed = testsFail(copy, build, tests, durations)
             if failed is None:

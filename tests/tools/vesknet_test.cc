@@ -144,6 +144,12 @@ TEST(Vesknet, SaysWhatIsWrong) {
     EXPECT_EQ(unlocked.status, 2);
     EXPECT_NE(unlocked.err.find("PRIM: cannot be locked (error 5)"), std::string::npos) << unlocked.err;
     EXPECT_FALSE(scratch.exists("net/PRIM/offline"));
+    // Links that lead nowhere are no computers, wherever the folder lists them.
+    for (const char* ghost : {"GHOST1", "GHOST2", "GHOST3", "GHOST4"})
+        ASSERT_EQ(symlink((scratch.root() + "/nowhere").c_str(), (scratch.root() + "/net/" + ghost).c_str()), 0);
+    RunResult shown = vesknet({"show"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out.find("GHOST"), std::string::npos) << shown.out;
 }
 
 // A script that closed its standard input: the world's commands lock and

@@ -36,14 +36,14 @@ static void sambaSaid(void *unused, int level, const char *message) {
 }
 
 /* Names are looked up by the system resolver only, never by broadcast or
- * WINS: the servers are named as the administrator names them. */
-bool started(void) {
-    if (events && settings) return true;
+ * WINS: the servers are named as the administrator names them. Once, by
+ * problem(), which keeps its answer. */
+static bool started(void) {
     void (*setCallback)(void *, void (*)(void *, int, const char *)) = sambaFunction("debug_set_callback");
     if (setCallback) setCallback(NULL, sambaSaid);
     if (!NT_STATUS_IS_OK(dcerpc_init())) return false;
-    if (!events) events = tevent_context_init(NULL);
-    if (!settings) settings = loadparm_init(NULL);
+    events = tevent_context_init(NULL);
+    settings = loadparm_init(NULL);
     if (!events || !settings) return false;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

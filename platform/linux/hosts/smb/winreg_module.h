@@ -147,7 +147,6 @@ extern struct loadparm_context *settings;
 
 /* module_checks.c */
 void *sambaFunction(const char *name);
-bool started(void);
 const char *problem(void);
 
 /* session.c */

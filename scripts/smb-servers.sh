@@ -19,7 +19,8 @@
 # build/linux), as a server across a slow link is; its own address is
 # another, which only the relay uses. The relay also cuts a connection at
 # the request $VESKCFG_SMB_LAB/NAME/cut names ("before N" or "after N", see
-# tools/support/relay.cc), and logs each connection's requests in cut.log.
+# tools/support/relay.cc), and logs each connection's requests, and the
+# pipes they opened, in cut.log.
 #
 # A --dc NAME is a Samba AD DC of domain R, realm R.LAB (its host dc1.r.lab),
 # instead of a standalone server; its accounts are domain accounts: USER:PASS

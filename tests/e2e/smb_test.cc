@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,13 +86,32 @@ protected:
     std::vector<std::string> names;
 };
 
+// How many pipes the last connection to SLOW opened, as its relay logs
+// once the connection is over; -1 when it logged none.
+int pipesOpened(const std::string& log) {
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream in(log);
+        std::string line, last;
+        while (std::getline(in, line)) last = line;
+        size_t at = last.find(" requests, ");
+        if (at != std::string::npos) return std::atoi(last.c_str() + at + 11);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
 // Many windows' worth of names: the bytes a walk of one request at a time
-// gives.
+// gives, over lanes of their own (a pipe each, at most 16).
 TEST_F(SlowLink, LinuxOverSmbWalksGiveTheSameBytes) {
+    const std::string log = sambaLab() + "/SLOW/cut.log";
+    std::ofstream(log, std::ios::trunc).close();
     RunResult run = ld();
     EXPECT_EQ(run.out, listed(names));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(world.read("CONSOLE/connections"), "");
+    int pipes = pipesOpened(log);
+    EXPECT_GT(pipes, 1) << "the walk did not spread";
+    EXPECT_LE(pipes, 16);
 }
 
 // A step failed on purpose fails at its index, and the walk ends there, as

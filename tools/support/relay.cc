@@ -14,8 +14,10 @@
 // 4-byte length) begins, so that the server never sees it; or "after N": the
 // N-th request reaches the server and the connection is cut as its answer
 // begins, so that the server has acted on it and the client never learns
-// how. Each connection, once over, appends "REQUESTS" or "REQUESTS cut" to
-// CUT_FILE.log: how many requests it carried.
+// how. Each connection, once over, appends "REQUESTS requests, PIPES pipes"
+// to CUT_FILE.log, with ", cut" when it was cut: how many requests it
+// carried, and how many of them opened a file (on ipc$, a pipe: a lane of a
+// walk that spread).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -45,6 +47,7 @@ struct Cut {
     enum Kind { kNone, kBefore, kAfter } kind = kNone;
     unsigned long at = 0;           // the request, counted from 1
     unsigned long requests = 0;     // the client's requests seen so far
+    unsigned long pipes = 0;        // of them, SMB2 CREATEs
     std::atomic<bool> armed{false};  // after: the next bytes of an answer cut it
     std::atomic<bool> done{false};
 
@@ -92,11 +95,13 @@ private:
                 header_[headerGot_++] = static_cast<unsigned char>(buffer[at]);
                 if (headerGot_ < 4) continue;
                 left_ = (size_t{header_[1]} << 16) | (size_t{header_[2]} << 8) | header_[3];
+                smbGot_ = 0;
                 ++cut_.requests;
                 if (cut_.kind == Cut::kBefore && cut_.requests == cut_.at) return at >= 3 ? at - 3 : 0;
                 if (left_ > 0) continue;
             } else {
                 size_t take = std::min(left_, count - at);
+                noteSmbHeader(buffer + at, take);
                 at += take - 1;
                 left_ -= take;
                 if (left_ > 0) continue;
@@ -168,12 +173,28 @@ private:
         }
     }
 
+    // The start of a request's SMB2 header, up to its command: one that
+    // opens a file is counted.
+    void noteSmbHeader(const char* bytes, size_t count) {
+        static const unsigned char kSmb2[4] = {0xFE, 'S', 'M', 'B'};
+        const size_t wanted = sizeof smb_ - smbGot_;
+        if (wanted == 0) return;
+        const size_t taken = std::min(wanted, count);
+        std::memcpy(smb_ + smbGot_, bytes, taken);
+        smbGot_ += taken;
+        const unsigned kCreate = 5;
+        if (smbGot_ == sizeof smb_ && std::memcmp(smb_, kSmb2, 4) == 0 && (smb_[12] | smb_[13] << 8) == kCreate)
+            ++cut_.pipes;
+    }
+
     int from_, to_;
     Clock::duration delay_;
     Cut& cut_;
     bool fromClient_;
     unsigned char header_[4] = {};
     size_t headerGot_ = 0, left_ = 0;  // the request being read: its header, what is left of it
+    unsigned char smb_[14] = {};
+    size_t smbGot_ = 0;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Piece> pieces_;
@@ -211,7 +232,8 @@ void relay(int client, sockaddr_in target, Clock::duration halfDelay, const char
     if (cutFile) {
         static std::mutex logged;
         std::lock_guard<std::mutex> lock(logged);
-        std::ofstream(std::string(cutFile) + ".log", std::ios::app) << cut.requests << (cut.done ? " cut" : "") << "\n";
+        std::ofstream(std::string(cutFile) + ".log", std::ios::app)
+            << cut.requests << " requests, " << cut.pipes << " pipes" << (cut.done ? ", cut" : "") << "\n";
     }
 }
 

@@ -393,6 +393,7 @@ TEST_F(VesknetOverSmb, AReaderGivenUpOrDeadIsAFinding) {
         if (killer.joinable()) killer.join();
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         EXPECT_EQ(checked.out, row.finding);
+        EXPECT_EQ(checked.err, "") << "progress is for a terminal only";
         EXPECT_EQ(checked.status, 1);
         EXPECT_EQ(world.read("CONSOLE/connections"), row.connections) << "a reader's connection left behind, or the console's cancelled";
     }

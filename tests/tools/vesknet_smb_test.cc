@@ -408,6 +408,14 @@ TEST_F(VesknetOverSmb, AnUnreachablePrimaryIsAFindingOfItsOwn) {
     EXPECT_EQ(found, "DOWN: 53 The network path was not found.; mend: check again once DOWN can be reached with the "
                      "account stored for it (VeskCfg lp DOWN shows why it cannot)\n");
     EXPECT_EQ(status, 1);
+    // Started with SIGCHLD ignored, its readers reaped by the kernel: the same, and no wait for ever.
+    RunOptions options;
+    options.terminal = false;
+    options.childSignalsIgnored = true;
+    options.environment = {{"VESKCFG_NETWORK", "smb"}};
+    RunResult reaped = runVeskCfg(VESKNET_BINARY, {"check"}, options);
+    EXPECT_EQ(reaped.out, found);
+    EXPECT_EQ(reaped.status, 1);
 }
 
 }  // namespace

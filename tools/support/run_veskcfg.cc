@@ -201,6 +201,7 @@ RunResult runVeskCfg(const char* binary, const std::vector<std::string>& argumen
         int nothing = open("/dev/null", O_RDONLY);
         dup2(options.inputOnTerminal ? slave : nothing, 0);
         if (options.inputClosed) close(0);
+        if (options.childSignalsIgnored) signal(SIGCHLD, SIG_IGN);
         dup2(options.outputOnTerminal ? slave : outPipe[1], 1);
         dup2(errPipe[1], 2);
         closefrom(3);

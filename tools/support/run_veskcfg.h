@@ -38,6 +38,9 @@ struct RunOptions {
     // No standard input at all: the terminal the program opens is then its
     // descriptor 0.
     bool inputClosed = false;
+    // SIGCHLD ignored, as a parent that reaps nothing may leave it: the
+    // program's own children are then reaped by the kernel.
+    bool childSignalsIgnored = false;
     // Standard output on the terminal too, as a person at the console sees
     // it: everything then arrives in echo, in order.
     bool outputOnTerminal = false;

@@ -389,8 +389,9 @@ TEST(Vesknet, MendLinesAreCommandsAShellRunsAsWritten) {
     unsetenv("MEND");
 }
 
-// A hive that cannot be read is a finding, and says nothing about the
-// records it would list; the console's own store makes the world unreadable.
+// A hive that cannot be read, or parsed, is a finding, and says nothing
+// about the records it would list; the console's own store makes the world
+// unreadable.
 TEST(Vesknet, UnreadableHivesAreFindings) {
     TempWorld world;
     setenv("VESKCFG_WORLD", world.root().c_str(), 1);
@@ -404,6 +405,12 @@ TEST(Vesknet, UnreadableHivesAreFindings) {
     EXPECT_EQ(checked.status, 1);
     EXPECT_EQ(checked.out, world.root() + "/PRIM/hklm.reg cannot be read (error 5); mend: make it a regular file its "
                                           "owner may read, or restore it from a copy\n");
+    std::remove((world.root() + "/PRIM/hklm.reg").c_str());
+    world.write("PRIM/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n");
+    checked = vesknet({"check"});
+    EXPECT_EQ(checked.out, world.root() + "/PRIM/hklm.reg, line 3, cannot be parsed; mend: restore the file from a "
+                                          "copy, or mend the line by hand\n");
+    EXPECT_EQ(checked.status, 1);
     std::remove((world.root() + "/ALPHA/hklm.reg").c_str());
     ASSERT_EQ(mkfifo((world.root() + "/ALPHA/hklm.reg").c_str(), 0600), 0);
     EXPECT_EQ(vesknet({"check"}).status, 2);

@@ -178,6 +178,7 @@ TEST_F(RegistryTest, UnreadableHivesAndKeysAreNeverOverwritten) {
         if (key) {
             EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, nullptr, 0), ERROR_BADDB);
         }
+        EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE", "v", REG_SZ, nullptr, 0), ERROR_BADDB);
         EXPECT_EQ(world.read("ALPHA/hklm.reg"), c.text);
         EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   &created, nullptr),

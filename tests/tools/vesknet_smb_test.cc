@@ -84,6 +84,12 @@ TEST_F(VesknetOverSmb, AGroupingMadeOverSmbIsConsistent) {
     ASSERT_TRUE(putSambaList("PRIM", std::vector<std::string>{}, world.root()));
     ASSERT_EQ(veskcfg({"md", "PRIM", "DIST"}).status, 0);
     EXPECT_EQ(check(), kConsistent);
+    // --console names the console for the readers too, whatever VESKCFG_COMPUTERNAME says.
+    RunOptions elsewhere;
+    elsewhere.terminal = false;
+    elsewhere.environment = {{"VESKCFG_NETWORK", "smb"}, {"VESKCFG_COMPUTERNAME", "ELSEWHERE"}};
+    RunResult named = runVeskCfg(VESKNET_BINARY, {"--console", "CONSOLE", "check"}, elsewhere);
+    EXPECT_EQ(std::make_pair(named.out, named.status), kConsistent) << named.err;
     std::vector<std::string> listed = shownList("PRIM");
     EXPECT_EQ(listed, sambaList("PRIM").value_or(std::vector<std::string>{"(no list)"}));
     EXPECT_EQ(listed, std::vector<std::string>{"DIST"});

@@ -297,6 +297,18 @@ TEST(Vesknet, NamesInTheLocale) {
         EXPECT_FALSE(drivesTerminal(shown.echo)) << locale << ": " << shown.echo;
         EXPECT_NE(shown.echo.find(" lists: \\x81x"), std::string::npos) << shown.echo;
     }
+    // A name code page 932 cannot read (a lead byte, and no more): JSON
+    // gives U+FFFD for what does not convert, and the name's bytes beside.
+    world.write("PRIM/hklm.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere\\Vesklane\\VeskDistributedServers]\n"
+                                 "\"x\x81\"=hex(1):\n");
+    RunOptions cp932;
+    cp932.environment = {{"VESKCFG_CODEPAGE", "932"}};
+    nlohmann::json network = nlohmann::json::parse(runVeskCfg(VESKNET_BINARY, {"show", "--json"}, cp932).out);
+    for (const auto& computer : network["computers"]) {
+        if (computer["name"] != "PRIM") continue;
+        EXPECT_EQ(computer["list"], nlohmann::json({"x\xEF\xBF\xBD"}));
+        EXPECT_EQ(computer.value("listHex", nlohmann::json()), nlohmann::json({"7881"}));
+    }
 }
 
 // The commands of a mend line, as a person pastes them: "VeskCfg A B, then

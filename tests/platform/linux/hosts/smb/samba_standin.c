@@ -18,6 +18,7 @@
 enum {
     kFits,
     kInitFails,
+    kNoSettings,
     kRequestRenamed,
     kRequestUnnamed,
     kRequestLarger,
@@ -57,7 +58,7 @@ NTSTATUS dcerpc_init(void) {
 }
 
 struct loadparm_context *loadparm_init(TALLOC_CTX *memory) {
-    return (struct loadparm_context *)talloc_new(memory);
+    return standinMisfit == kNoSettings ? NULL : (struct loadparm_context *)talloc_new(memory);
 }
 
 bool lpcfg_set_cmdline(struct loadparm_context *settings, const char *name, const char *value) {

@@ -90,7 +90,7 @@ TEST_F(RegistryTest, KeepsCreationOrderAndSpellingAcrossRuns) {
 
 // A hive of megabytes is read into memory of another kind than a small one;
 // every name reads back, the last byte of the file included.
-TEST_F(RegistryTest, ReadsAHiveOfMegabytesWhole) {
+TEST_F(RegistryTest, ReadsAndWritesBackAHiveOfMegabytesWhole) {
     std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big]\n";
     std::vector<std::string> expected;
     for (int i = 0; i < 170000; ++i) {
@@ -109,6 +109,12 @@ TEST_F(RegistryTest, ReadsAHiveOfMegabytesWhole) {
     EXPECT_EQ(RegQueryValueExA(key, "last", nullptr, &type, reinterpret_cast<BYTE*>(data), &size), 0);
     EXPECT_EQ(std::string(data, size), std::string("z", 2));
     RegCloseKey(key);
+    // Written back with a key more, the unchanged stretches copied as they are.
+    HKEY added = createKey("SOFTWARE\\Added");
+    RegCloseKey(added);
+    const std::string after = world.read("ALPHA/hklm.reg");
+    EXPECT_TRUE(after == text + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\n")  // no diff of megabytes
+        << after.size() << " bytes, " << text.size() + 39 << " expected";
 }
 
 TEST_F(RegistryTest, AnswersWithWindowsCodes) {

@@ -13,21 +13,22 @@ namespace {
 
 // What problem() answers over the stand-in laid out as misfit says, or how
 // the process that asked ended.
-std::string problemOver(int misfit) {
+std::string problemOver(int misfit, const char* standin = SAMBA_STANDIN_MODULE) {
     int answer[2];
     if (pipe(answer) != 0) return "no pipe";
     pid_t child = fork();
     if (child == 0) {
         close(answer[0]);
-        void* module = dlopen(SAMBA_STANDIN_MODULE, RTLD_NOW);
+        void* module = dlopen(standin, RTLD_NOW);
         auto* chosen = module ? static_cast<int*>(dlsym(module, "standinMisfit")) : nullptr;
         auto* problem = module ? reinterpret_cast<const char* (*)()>(dlsym(module, "problem")) : nullptr;
         if (!chosen || !problem) _exit(2);
         *chosen = misfit;
         const char* said = problem();
         std::string text = said ? said : "(none)";
-        if (write(answer[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(3);
-        _exit(0);
+        bool written = write(answer[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        dlclose(module);  // unloaded, as its destructors, a coverage build's counts among them, want
+        _exit(written ? 0 : 3);
     }
     close(answer[1]);
     std::string text;
@@ -66,6 +67,7 @@ TEST(ModuleChecks, RefuseASambaLaidOutOtherwise) {
         std::string said = problemOver(misfitNumber);
         EXPECT_EQ(said.substr(0, row.problem.size()), row.problem) << row.layout << ": " << said;
     }
+    EXPECT_EQ(problemOver(0, SAMBA_STANDIN_UNCREATED_MODULE), misfit) << "no composite_create";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 /* The few functions of Samba's client libraries that the smb module's
  * load-time checks use, standing in for them with a layout the test picks
- * (standinMisfit): Samba as the module was built for, or built otherwise.
+ * (standinMisfit): Samba as the module was built for, or built otherwise;
+ * built with STANDIN_WITHOUT_COMPOSITE_CREATE, one without that function.
  * Linked with module_checks.c into a module of its own, which finds these
  * through its own symbols as the real one finds Samba's. */
 #include <stdbool.h>
@@ -70,6 +71,7 @@ struct StandinComposite {
     int state;
 };
 
+#ifndef STANDIN_WITHOUT_COMPOSITE_CREATE
 void *composite_create(TALLOC_CTX *memory, void *events) {
     static int made;
     (void)events;
@@ -78,6 +80,7 @@ void *composite_create(TALLOC_CTX *memory, void *events) {
     if (composite) composite->state = 1; /* as Samba's composite.h numbers them */
     return composite;
 }
+#endif
 
 void composite_done(struct StandinComposite *composite) {
     if (standinMisfit != kCompositeNeverDone) composite->state = 2;

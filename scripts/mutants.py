@@ -404,8 +404,9 @@ def equivalents(top):
         if not line.strip() or line.startswith('#'):
             continue
         fields = [f.strip() for f in line.rstrip('\n').split(' | ')]
-        if len(fields) == 4:
-            known[(fields[0], fields[1], fields[2])] = fields[3]
+        # Code may hold " | " too: each way of splitting the middle is tried.
+        for cut in range(2, len(fields) - 1):
+            known[(fields[0], ' | '.join(fields[1:cut]), ' | '.join(fields[cut:-1]))] = fields[-1]
     return known
 
 

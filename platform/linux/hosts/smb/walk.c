@@ -1,5 +1,6 @@
 /* The walk of a key's values: EnumValue by index, read ahead over lanes
  * when the link proves slow (winreg_module.h says how). */
+#include "platform/linux/hosts/smb/lanes.h"
 #include "platform/linux/hosts/smb/winreg_module.h"
 
 /* Waits for the walk's request in slot and frees it: its code, with the
@@ -181,9 +182,7 @@ uint32_t enumValue(SmbKey *key, uint32_t index, char *name, size_t capacity, uin
     if (code == kNoMoreItems) walk->end = index;
     if (!walk->spread && code == kSuccess && index - walk->first + 1 >= kStepsBeforeSpreading &&
         session->quickestCall * 1e6 >= kSlowLinkMicros) {
-        double handleCost = walk->firstStep - session->quickestCall;
-        double affordable = 1 + kLoadBudget / (handleCost > 0.001 ? handleCost : 0.001);
-        spreadWalk(session, affordable < kLanes ? (uint32_t)affordable : kLanes);
+        spreadWalk(session, lanesAffordable(walk->firstStep, session->quickestCall, kLoadBudget, kLanes));
         walk->window = walk->lanes * kAheadPerLane;
     }
     fillWindow(session); /* under way while the caller uses this answer */

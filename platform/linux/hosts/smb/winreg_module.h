@@ -84,8 +84,8 @@ enum { kCompositeInProgress = 1, kCompositeDone = 2, kCompositeError = 3 }; /* d
  * A server may read a key's values anew for each handle on it (Samba does,
  * in a time that grows faster than the list), and it serves the lanes one
  * after the other: the walk's first step shows what a handle costs it, and
- * the lanes opened are as many as kLoadBudget seconds of that work allow,
- * so that no lane waits for the others long enough to time out. */
+ * the lanes opened are as many as kLoadBudget seconds of that work allow
+ * (lanes.h), so that no lane waits for the others long enough to time out. */
 enum {
     kLanes = 16,
     kAheadPerLane = 2,

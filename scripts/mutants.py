@@ -16,8 +16,8 @@ Without --files: the product's sources (not its tests) changed since the
 last release tag, or in the last 30 commits when there is none; a file only
 moved is no change. --most picks a sample of that many mutants a file
 (seeded, 15 by default; 0 for all). The labs of real servers, the slowest
-tests, run last: only for a mutant every quicker test let live. Exits 1 when a file keeps more than 20%
-of its mutants alive, equivalents aside. As root with Samba installed: the
+tests, run last: only for a mutant every quicker test let live. Exits 1
+when a file keeps more than 20% of its mutants alive, equivalents aside. As root with Samba installed: the
 tests of the smb network run beside Samba servers."""
 import argparse
 import gzip

@@ -37,7 +37,7 @@ public:
         std::ofstream connections(network_ + "/connections");
         for (const std::string& line : setup.connections) connections << expand(line, {}) << "\n";
         connections.close();
-        // The registry as the row wants it, through Wine's own regedit.
+        // The registry as the row wants it, through Wine's own reg.exe.
         std::string reg = "REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tallmere]\n\n";
         for (const Record& record : setup.records) {
             Record filled = expand(record);
@@ -55,7 +55,15 @@ public:
             for (const std::string& name : *setup.list) reg += "\"" + name + "\"=hex(1):\n";
         }
         std::ofstream(network_ + "/setup.reg") << reg;
-        wine({"regedit", "/s", "Z:" + replaced(network_, "/", "\\") + "\\setup.reg"});
+        // Not regedit: a window program, which Wine starts through start.exe,
+        // and that start now and then ended with status 1 and not a word,
+        // leaving the row on the registry the row before left. reg.exe is a
+        // console program that Wine runs as it is, and it says when an
+        // import fails.
+        RunOptions options;
+        options.terminal = false;
+        RunResult imported = runVeskCfg(kWine, {"reg", "import", "Z:" + replaced(network_, "/", "\\") + "\\setup.reg"}, options);
+        EXPECT_EQ(imported.status, 0) << "the row's registry was not set up: " << imported.out << imported.err;
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& keys) override {

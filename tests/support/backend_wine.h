@@ -8,12 +8,24 @@
 
 const char kWine[] = "/usr/lib/wine/wine64";
 
-// Runs a Wine program to its end; its standard output.
-inline std::string wine(const std::vector<std::string>& args) {
+// Runs one of Wine's own programs to its end. One that ends with a failure
+// having said nothing on either output never got to run (Wine's start of
+// it failed, as it now and then did for regedit), and is started again,
+// three times at most, with a line on standard error each time.
+inline RunResult wineRun(const std::vector<std::string>& args) {
     RunOptions options;
     options.terminal = false;
-    return runVeskCfg(kWine, args, options).out;
+    RunResult run;
+    for (int start = 1; start <= 3; ++start) {
+        run = runVeskCfg(kWine, args, options);
+        if (run.status == 0 || !run.out.empty() || !run.err.empty()) break;
+        std::fprintf(stderr, "wine %s ended with %d and said nothing (start %d of 3)\n", args[0].c_str(), run.status, start);
+    }
+    return run;
 }
+
+// Its standard output.
+inline std::string wine(const std::vector<std::string>& args) { return wineRun(args).out; }
 
 class WineBackend : public Backend {
 public:
@@ -124,18 +136,9 @@ private:
     // Not with regedit: a window program, which Wine starts through
     // start.exe, and that start now and then ended with status 1 and not a
     // word, leaving the row on the registry the row before left. reg.exe is a
-    // console program that Wine runs as it is, and it says how an import
-    // went; one that ends with a failure having said nothing never ran, and
-    // is started again.
+    // console program that Wine runs as it is, and it says how an import went.
     void importRegistry(const std::string& file) {
-        RunOptions options;
-        options.terminal = false;
-        RunResult imported;
-        for (int start = 1; start <= 3; ++start) {
-            imported = runVeskCfg(kWine, {"reg", "import", file}, options);
-            if (imported.status == 0 || !imported.out.empty() || !imported.err.empty()) break;
-            std::fprintf(stderr, "reg import ended with %d and said nothing (start %d of 3)\n", imported.status, start);
-        }
+        RunResult imported = wineRun({"reg", "import", file});
         EXPECT_EQ(imported.status, 0) << "the row's registry was not set up: " << imported.out << imported.err;
     }
 

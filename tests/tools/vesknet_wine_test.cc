@@ -33,7 +33,7 @@ protected:
         wineArgs.insert(wineArgs.end(), args.begin(), args.end());
         RunOptions options;
         options.terminal = false;
-        return runVeskCfg(kWine, wineArgs, options);
+        return runUnderWine(wineArgs, options);
     }
     // Each command of each mend line, run by cmd.exe as the line writes it.
     void runMends(const std::string& findings, const std::vector<std::string>& keys) {
@@ -53,7 +53,7 @@ protected:
                 RunOptions options;
                 options.keys = keys;
                 options.inputOnTerminal = true;
-                RunResult run = runVeskCfg(kWine, {program_ + "/run_line.exe", hex}, options);
+                RunResult run = runUnderWine({program_ + "/run_line.exe", hex}, options);
                 EXPECT_EQ(run.status, 0) << command << "\n" << run.out << run.err;
                 start = end == std::string::npos ? mend.size() : end + 7;
             }

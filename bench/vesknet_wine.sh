@@ -21,8 +21,8 @@ trap '"${wine%/*}/wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 console=$("$wine" cmd /c echo %COMPUTERNAME% | tr -d '\r')
 hex() { "$wine" "$program/record_hex.exe" "$@" | tr -d '\r' | sed 's/../&,/g; s/,$//'; }
 
-# The records in one .reg file, imported by reg.exe (Wine starts regedit
-# through start.exe, which now and then fails without a word).
+# The records in one .reg file, imported by reg.exe, which says when an
+# import fails (regedit ends with 0 whatever it did).
 store() {  # how many of the records are primaries that cannot be reached
   local remote=$1 own distributed i reg=$work/setup.reg
   own=$(hex "$console" admin pw 0)
